@@ -1,0 +1,27 @@
+#pragma once
+// The application object: catches what escapes an event handler, shows it, and lets the program go on.
+
+#include <QApplication>
+#include <QString>
+
+#include <functional>
+
+class OrvaneApplication : public QApplication {
+    Q_OBJECT
+public:
+    OrvaneApplication(int& argc, char** argv);
+
+    bool notify(QObject* receiver, QEvent* event) override;
+
+    // The general error handler: shows Message in a message box titled with the application's title.
+    static void showError(const QString& Message);
+
+    // Replaces the message box (tests record the message instead of blocking on a modal dialog).
+    // An empty function restores the message box.
+    using ErrorHook = std::function<void(const QString& Message)>;
+    static void setErrorHook(ErrorHook Hook);
+};
+
+// Runs Body and routes any exception it throws to the general error handler; returns false then.
+// For work started outside an event handler (start-up code in the program entry).
+bool runGuarded(const std::function<void()>& Body);

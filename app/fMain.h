@@ -1,0 +1,10 @@
+#pragma once
+// The console's main window.
+
+#include <QWidget>
+
+class TfrmMain : public QWidget {
+    Q_OBJECT
+public:
+    explicit TfrmMain(QWidget* parent = nullptr);
+};
