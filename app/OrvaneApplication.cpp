@@ -40,7 +40,9 @@ void OrvaneApplication::showError(const QString& Message) {
     QMessageBox::critical(QApplication::activeWindow(), QApplication::applicationDisplayName(), Message);
 }
 
-void OrvaneApplication::setErrorHook(ErrorHook Hook) { errorHook() = std::move(Hook); }
+void OrvaneApplication::setErrorHook(ErrorHook Hook) {
+    errorHook() = std::move(Hook);
+}
 
 bool runGuarded(const std::function<void()>& Body) {
     try {

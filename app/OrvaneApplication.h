@@ -23,5 +23,14 @@ public:
 };
 
 // Runs Body and routes any exception it throws to the general error handler; returns false then.
-// For work started outside an event handler (start-up code in the program entry).
 bool runGuarded(const std::function<void()>& Body);
+
+// Wraps a window handler for QObject::connect so that its exceptions reach the general error handler
+// right at the handler. Qt's widget code is not exception-safe (an exception unwinding through a
+// mouse-event delivery leaks Qt's event state), so the window connects its handlers through this and
+// the catch in notify() stays the last resort.
+template <typename Handler> auto guarded(Handler handler) {
+    return [handler = std::move(handler)](auto&&... args) {
+        runGuarded([&] { handler(std::forward<decltype(args)>(args)...); });
+    };
+}

@@ -66,8 +66,12 @@ void splitTokensImpl(const Str& text, const Str& separators, List& list, Ch quot
         list.append(token);
 }
 
-bool isBlank(QChar c) { return c == u' ' || c == u'\t'; }
-bool isDigit(QChar c) { return c >= u'0' && c <= u'9'; }
+bool isBlank(QChar c) {
+    return c == u' ' || c == u'\t';
+}
+bool isDigit(QChar c) {
+    return c >= u'0' && c <= u'9';
+}
 
 } // namespace
 
@@ -79,7 +83,9 @@ void SplitTokens(const QByteArray& Text, const QByteArray& Separators, QList<QBy
     splitTokensImpl(Text, Separators, List, '"');
 }
 
-QString localeDecimalSeparator() { return QLocale().decimalPoint(); }
+QString localeDecimalSeparator() {
+    return QLocale().decimalPoint();
+}
 
 double StrToFloatDefault(QStringView Text, double Default) {
     const QString separator = localeDecimalSeparator();
@@ -135,7 +141,9 @@ double StrToFloatDefault(QStringView Text, double Default) {
     return value;
 }
 
-QString formatGeneral(double Value) { return formatGeneral(Value, localeDecimalSeparator()); }
+QString formatGeneral(double Value) {
+    return formatGeneral(Value, localeDecimalSeparator());
+}
 
 QString formatGeneral(double Value, QStringView DecimalSeparator) {
     if (std::isnan(Value))
@@ -189,7 +197,9 @@ QString formatGeneral(double Value, QStringView DecimalSeparator) {
     return out;
 }
 
-QString formatInt(qint64 Value) { return QString::number(Value); }
+QString formatInt(qint64 Value) {
+    return QString::number(Value);
+}
 
 int parseIntDefault(QStringView Text, int Default) {
     qsizetype i = 0;
