@@ -62,8 +62,8 @@ bool sameUpper(const QString& Key, QStringView Name) {
 }
 
 const char* typeName(TKivChannelType Type) {
-    static const char* const names[] = {"Smallint", "Integer",  "Word",    "LongWord", "Single", "Double",
-                                        "Currency", "Date",     "Boolean", "Byte",     "String"};
+    static const char* const names[] = {"Smallint", "Integer", "Word",    "LongWord", "Single", "Double",
+                                        "Currency", "Date",    "Boolean", "Byte",     "String"};
     return names[Type];
 }
 
