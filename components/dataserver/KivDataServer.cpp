@@ -6,10 +6,12 @@
 #include <QLocale>
 #include <QMutexLocker>
 #include <QRecursiveMutex>
+#include <QVarLengthArray>
 
 #include <algorithm>
 #include <cfloat>
 #include <cmath>
+#include <cstring>
 #include <limits>
 #include <type_traits>
 
@@ -24,41 +26,43 @@ QRecursiveMutex& sharedLock() {
 
 // The same text hash as the widget library's HashText (from the last character to the first,
 // h = h * 33 + code); kept here because the data server may not depend on the widgets.
-template <typename Map> std::uint32_t hashText(QStringView S, Map map) {
+std::uint32_t hashText(QStringView S) {
     std::uint32_t h = 0;
     for (qsizetype i = S.size() - 1; i >= 0; --i)
-        h = h * 33u + map(S[i].unicode());
+        h = h * 33u + S[i].unicode();
     return h;
 }
 
-std::uint32_t hashText(QStringView S) {
-    return hashText(S, [](char16_t c) { return c; });
-}
-
-// The name index compares names by their upper-cased UTF-16 units; the hash uses the same mapping, so
-// names equal without regard to case always land in the same bucket.
+// The name index compares names by their upper-cased UTF-16 units: the query is upper-cased into a
+// buffer on the stack and then hashed and compared like the stored keys.
 inline char16_t upperUnit(char16_t c) {
     if (c < 0x80)
         return (c >= u'a' && c <= u'z') ? char16_t(c - 32) : c;
     return QChar::toUpper(c);
 }
 
-QString upperKey(QStringView S) {
-    QString key(S.size(), Qt::Uninitialized);
-    QChar* out = key.data();
-    for (qsizetype i = 0; i < S.size(); ++i)
-        out[i] = QChar(upperUnit(S[i].unicode()));
-    return key;
+using KeyBuffer = QVarLengthArray<char16_t, 128>;
+
+QStringView upperInto(QStringView S, KeyBuffer& Buffer) {
+    const qsizetype n = S.size();
+    Buffer.resize(n);
+    const char16_t* in = S.utf16();
+    char16_t* out = Buffer.data();
+    char16_t all = 0;
+    for (qsizetype i = 0; i < n; ++i)
+        all |= in[i];
+    if (all < 0x80) { // the usual case, in a loop the compiler can vectorise
+        for (qsizetype i = 0; i < n; ++i)
+            out[i] = char16_t(in[i] - ((char16_t(in[i] - u'a') < 26u) ? 32 : 0));
+    } else {
+        for (qsizetype i = 0; i < n; ++i)
+            out[i] = upperUnit(in[i]);
+    }
+    return QStringView(out, n);
 }
 
-bool sameUpper(const QString& Key, QStringView Name) {
-    if (Key.size() != Name.size())
-        return false;
-    const QChar* k = Key.constData();
-    for (qsizetype i = 0; i < Name.size(); ++i)
-        if (k[i].unicode() != upperUnit(Name[i].unicode()))
-            return false;
-    return true;
+inline std::size_t keyHash(QStringView UpperKey) {
+    return qHash(UpperKey, 0);
 }
 
 const char* typeName(TKivChannelType Type) {
@@ -600,6 +604,7 @@ void TKivChannels::insertItem(TKivChannel* Item) {
 }
 
 void TKivChannels::removeItem(TKivChannel* Item) {
+    const int index = Item->FIndex;
     if (Item->FIndexed) {
         // The index holds the channel under the name it had at the last rebuild; drop just that entry
         // so that no lookup answers with a channel that is gone.
@@ -609,9 +614,11 @@ void TKivChannels::removeItem(TKivChannel* Item) {
                      bucket.end());
         Item->FIndexed = false;
     }
-    const int index = Item->FIndex;
     FItems.erase(FItems.begin() + index);
-    renumber(index);
+    if (index < Count()) {
+        renumber(index);
+        refreshIndexPositions();
+    }
     Item->FCollection = nullptr;
     Item->FIndex = -1;
 }
@@ -656,27 +663,38 @@ void TKivChannels::rebuildNameIndex() {
         bucket.clear();
     for (TKivChannel* channel : FItems)
         channel->FIndexed = false;
+    KeyBuffer buffer;
     for (TKivChannel* channel : FItems) {
         if (findInIndex(channel->FName))
             continue; // the first channel of a name wins
-        IndexEntry entry{hashText(channel->FName, upperUnit), upperKey(channel->FName), channel};
+        const QStringView key = upperInto(channel->FName, buffer);
+        IndexEntry entry{keyHash(key), key.toString(), channel, channel->FIndex};
         channel->FIndexed = true;
         channel->FIndexedHash = entry.hash;
         FNameIndex[entry.hash % NameIndexBuckets].push_back(std::move(entry));
     }
 }
 
-TKivChannel* TKivChannels::findInIndex(QStringView Name) const {
-    const std::uint32_t hash = hashText(Name, upperUnit);
+void TKivChannels::refreshIndexPositions() {
+    for (auto& bucket : FNameIndex)
+        for (IndexEntry& entry : bucket)
+            entry.position = entry.channel->FIndex;
+}
+
+const TKivChannels::IndexEntry* TKivChannels::findInIndex(QStringView Name) const {
+    KeyBuffer buffer;
+    const QStringView key = upperInto(Name, buffer);
+    const std::size_t hash = keyHash(key);
     for (const IndexEntry& entry : FNameIndex[hash % NameIndexBuckets])
-        if (entry.hash == hash && sameUpper(entry.key, Name))
-            return entry.channel;
+        if (entry.hash == hash && entry.key.size() == key.size() &&
+            std::memcmp(entry.key.constData(), key.data(), std::size_t(key.size()) * sizeof(char16_t)) == 0)
+            return &entry;
     return nullptr;
 }
 
 int TKivChannels::IndexOf(QStringView Name) const {
-    const TKivChannel* channel = findInIndex(Name);
-    return channel ? channel->FIndex : -1;
+    const IndexEntry* entry = findInIndex(Name);
+    return entry ? entry->position : -1;
 }
 
 // ---------------------------------------------------------------------------------------------------

@@ -249,7 +249,7 @@ private:
     int FIndex = -1;
     // Where the name index holds this channel, so removal drops exactly that entry.
     bool FIndexed = false;
-    std::uint32_t FIndexedHash = 0;
+    std::size_t FIndexedHash = 0;
     QList<QObject*> FClients;
     std::uint32_t FNameHash = 0;
     QString FName;
@@ -312,9 +312,10 @@ private:
     friend class TKivCustomDataServer;
 
     struct IndexEntry {
-        std::uint32_t hash;
+        std::size_t hash;
         QString key; // upper-cased name
         TKivChannel* channel;
+        int position; // the channel's Index, kept here so that a lookup need not touch the channel
     };
 
     void insertItem(TKivChannel* Item);
@@ -323,7 +324,8 @@ private:
     void sortByName();
     void quickSort(int L, int R);
     void rebuildNameIndex();
-    TKivChannel* findInIndex(QStringView Name) const;
+    const IndexEntry* findInIndex(QStringView Name) const;
+    void refreshIndexPositions();
 
     TKivCustomDataServer* FOwner;
     std::vector<TKivChannel*> FItems;
