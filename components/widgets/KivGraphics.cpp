@@ -73,20 +73,29 @@ int tabWidth(const QFontMetrics& fm) {
     return 8 * std::max(1, average);
 }
 
-int pieceWidth(const QFontMetrics& fm, QStringView s, bool expandTabs, int tabW) {
-    if (!expandTabs)
-        return fm.horizontalAdvance(s.toString());
+// Calls piece(x, text) for each run of the line between tabs, x being where the run starts; tabs
+// move to the next stop only when expanded, otherwise the line is one run.
+template <typename F>
+void forEachRun(QStringView s, bool expandTabs, int tabW, const QFontMetrics& fm, F&& piece) {
     int x = 0;
     qsizetype from = 0;
     for (;;) {
-        const qsizetype tab = s.indexOf(u'\t', from);
-        x += fm.horizontalAdvance(s.mid(from, (tab < 0 ? s.size() : tab) - from).toString());
+        const qsizetype tab = expandTabs ? s.indexOf(u'\t', from) : -1;
+        const QString run = s.mid(from, (tab < 0 ? s.size() : tab) - from).toString();
+        piece(x, from, run);
+        x += fm.horizontalAdvance(run);
         if (tab < 0)
-            break;
+            return;
         x = (x / tabW + 1) * tabW;
         from = tab + 1;
     }
-    return x;
+}
+
+int pieceWidth(const QFontMetrics& fm, QStringView s, bool expandTabs, int tabW) {
+    int width = 0;
+    forEachRun(s, expandTabs, tabW, fm,
+               [&](int x, qsizetype, const QString& run) { width = x + fm.horizontalAdvance(run); });
+    return width;
 }
 
 TextLayoutResult layoutText(const QString& source, unsigned format, int width, const QFontMetrics& fm,
@@ -539,37 +548,15 @@ int TKivCanvas::DrawText(const QString& text, TRect& r, unsigned format, QPainte
         else if (format & DT_BOTTOM)
             top = r.Bottom - lineH;
     }
-    if (path) {
-        for (size_t i = 0; i < lay.Lines.size(); ++i) {
-            const TextLine& line = lay.Lines[i];
-            int x = r.Left;
-            if (format & DT_CENTER)
-                x = (r.Left + r.Right - widths[i]) / 2;
-            else if (format & DT_RIGHT)
-                x = r.Right - widths[i];
-            const int y = top + static_cast<int>(i) * lineH + fm.ascent();
-            const QStringView s = QStringView(lay.Text).mid(line.Start, line.End - line.Start);
-            int px = 0;
-            qsizetype from = 0;
-            for (;;) {
-                const qsizetype tab = expand ? s.indexOf(u'\t', from) : -1;
-                const QString piece = s.mid(from, (tab < 0 ? s.size() : tab) - from).toString();
-                path->addText(x + px, y, font, piece);
-                px += fm.horizontalAdvance(piece);
-                if (tab < 0)
-                    break;
-                px = (px / tabW + 1) * tabW;
-                from = tab + 1;
-            }
-        }
-        return totalH;
+    // Recording a path draws nothing: no clipping, no background.
+    if (!path) {
+        FPainter->save();
+        if (!(format & DT_NOCLIP))
+            FPainter->setClipRect(r.ToQRect(), FPainter->hasClipping() ? Qt::IntersectClip : Qt::ReplaceClip);
+        FPainter->setFont(font);
     }
-    FPainter->save();
-    if (!(format & DT_NOCLIP))
-        FPainter->setClipRect(r.ToQRect(), FPainter->hasClipping() ? Qt::IntersectClip : Qt::ReplaceClip);
-    FPainter->setFont(font);
     const QColor textColor = qcolor(Font.Color);
-    const bool opaque = Brush.Style != bsClear && Brush.Color != clNone;
+    const bool opaque = !path && Brush.Style != bsClear && Brush.Color != clNone;
     for (size_t i = 0; i < lay.Lines.size(); ++i) {
         const TextLine& line = lay.Lines[i];
         const int w = widths[i];
@@ -581,29 +568,26 @@ int TKivCanvas::DrawText(const QString& text, TRect& r, unsigned format, QPainte
         const int y = top + static_cast<int>(i) * lineH;
         if (opaque)
             FPainter->fillRect(QRect(x, y, w, lineH), qcolor(Brush.Color));
-        FPainter->setPen(textColor);
+        if (!path)
+            FPainter->setPen(textColor);
         const QStringView s = QStringView(lay.Text).mid(line.Start, line.End - line.Start);
-        // Pieces between tabs go to their tab stops; without expansion the line is one piece.
-        int px = 0;
-        qsizetype from = 0;
-        for (;;) {
-            const qsizetype tab = expand ? s.indexOf(u'\t', from) : -1;
-            const QString piece = s.mid(from, (tab < 0 ? s.size() : tab) - from).toString();
-            FPainter->drawText(x + px, y + fm.ascent(), piece);
-            if (lay.Underline >= line.Start + from && lay.Underline < line.Start + from + piece.size()) {
-                const int before = fm.horizontalAdvance(piece.left(lay.Underline - line.Start - from));
-                const int cw = fm.horizontalAdvance(piece.at(lay.Underline - line.Start - from));
-                FPainter->fillRect(
-                    QRect(x + px + before, y + fm.ascent() + 1, cw, std::max(1, fm.lineWidth())), textColor);
+        forEachRun(s, expand, tabW, fm, [&](int px, qsizetype from, const QString& run) {
+            if (path) {
+                path->addText(x + px, y + fm.ascent(), font, run);
+                return;
             }
-            px += fm.horizontalAdvance(piece);
-            if (tab < 0)
-                break;
-            px = (px / tabW + 1) * tabW;
-            from = tab + 1;
-        }
+            FPainter->drawText(x + px, y + fm.ascent(), run);
+            const int u = lay.Underline - line.Start - static_cast<int>(from);
+            if (u >= 0 && u < run.size()) {
+                const int before = fm.horizontalAdvance(run.left(u));
+                FPainter->fillRect(QRect(x + px + before, y + fm.ascent() + 1,
+                                         fm.horizontalAdvance(run.at(u)), std::max(1, fm.lineWidth())),
+                                   textColor);
+            }
+        });
     }
-    FPainter->restore();
+    if (!path)
+        FPainter->restore();
     return totalH;
 }
 
@@ -645,6 +629,13 @@ void TKivCanvas::StrokeAndFillPath(const QPainterPath& path) {
     FPainter->setPen(painterPen(Pen));
     FPainter->setBrush(painterBrush(Brush));
     FPainter->drawPath(path);
+    FPainter->restore();
+}
+
+void TKivCanvas::Draw(int x, int y, const QImage& image) {
+    FPainter->save();
+    FPainter->setCompositionMode(QPainter::CompositionMode_SourceOver);
+    FPainter->drawImage(x, y, image);
     FPainter->restore();
 }
 

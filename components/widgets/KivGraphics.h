@@ -170,6 +170,8 @@ public:
     // Fills the path with the brush, then strokes it with the pen.
     void StrokeAndFillPath(const QPainterPath& path);
 
+    // Draws an image with its own transparency at (x, y).
+    void Draw(int x, int y, const QImage& image);
     // Block copies of an image piece, optionally stretched (nearest pixel), with a raster operation.
     void BitBlt(int x, int y, int w, int h, const QImage& source, int sx, int sy,
                 TKivRasterOp rop = ropSrcCopy);
