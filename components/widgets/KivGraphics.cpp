@@ -527,6 +527,14 @@ int TKivCanvas::DrawText(const QString& text, TRect& r, unsigned format, QPainte
     const int lineH = fm.ascent() + fm.descent();
     const int tabW = tabWidth(fm);
     const bool expand = format & DT_EXPANDTABS;
+    if (text.isEmpty()) {
+        // An empty text has no lines; as a single line it still takes the line's height.
+        if (format & DT_CALCRECT) {
+            r.Right = r.Left;
+            r.Bottom = r.Top + ((format & DT_SINGLELINE) ? lineH : 0);
+        }
+        return 0;
+    }
     const TextLayoutResult lay = layoutText(text, format, r.Width(), fm, tabW);
     std::vector<int> widths;
     int maxW = 0;

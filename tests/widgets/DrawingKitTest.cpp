@@ -485,6 +485,10 @@ TEST_F(TextPixels, WordBreakAndTabsFollowTheFlags) {
     EXPECT_EQ(one.Height(), lineH);
     EXPECT_GT(one.Width(), 60);
 
+    TRect empty(5, 5, 60, 60);
+    c.DrawText("", empty, DT_CALCRECT);
+    EXPECT_EQ(empty, TRect(5, 5, 5, 5)) << "an empty caption needs no room";
+
     TRect tab(0, 0, 300, 0), plain(0, 0, 300, 0);
     c.DrawText("a\tb", tab, DT_EXPANDTABS | DT_CALCRECT);
     c.DrawText("ab", plain, DT_CALCRECT);
