@@ -485,10 +485,10 @@ void TKivCanvas::DrawEdge(TRect& r, unsigned edge, unsigned flags) {
         const int shift = (flags & BF_LEFT) ? -1 : 1;
         for (size_t k = 0; k < rings.size(); ++k) {
             const QColor c = QColor::fromRgb((flags & BF_BOTTOM) ? rings[k].BottomRight : rings[k].TopLeft);
-            const int len = n - static_cast<int>(k);
-            for (int i = 0; i < len; ++i)
-                FPainter->fillRect(QRect(ex + stepX * i + shift * static_cast<int>(k), ey + stepY * i, 1, 1),
-                                   c);
+            const int inset = static_cast<int>(k);
+            // The inner line starts one step later, so it stays inside the rectangle.
+            for (int i = inset; i < n; ++i)
+                FPainter->fillRect(QRect(ex + stepX * i + shift * inset, ey + stepY * i, 1, 1), c);
         }
         return;
     }

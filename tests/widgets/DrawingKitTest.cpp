@@ -710,6 +710,31 @@ TEST_F(DrawingKit, FloodFillIsFourConnected) {
     EXPECT_EQ(countOf(ring, 0xFFFF0000), 16) << "up to the border, over other colours";
 }
 
+TEST_F(DrawingKit, DiagonalEdgesCloseADiamondThatAFillStaysIn) {
+    QImage img = makeImage(30, 30, FACE);
+    {
+        TKivCanvas c(&img);
+        const struct {
+            TRect Quarter;
+            unsigned Flags;
+        } quarters[] = {{TRect(0, 0, 15, 15), BF_DIAGONAL_ENDTOPRIGHT},
+                        {TRect(15, 0, 30, 15), BF_DIAGONAL_ENDTOPLEFT},
+                        {TRect(0, 15, 15, 30), BF_DIAGONAL_ENDBOTTOMRIGHT},
+                        {TRect(15, 15, 30, 30), BF_DIAGONAL_ENDBOTTOMLEFT}};
+        for (auto q : quarters)
+            c.DrawEdge(q.Quarter, EDGE_RAISED, q.Flags);
+        c.Brush.Color = clYellow;
+        c.FloodFill(15, 15, clBtnFace, fsSurface);
+    }
+    EXPECT_EQ(px(img, 0, 14), LT) << "upper sides in the top-left colour";
+    EXPECT_EQ(px(img, 14, 0), LT);
+    EXPECT_EQ(px(img, 29, 15), DK) << "lower sides in the bottom-right colour";
+    EXPECT_EQ(px(img, 15, 29), DK);
+    EXPECT_GT(countOf(img, 0xFFFFFF00), 300);
+    for (auto [x, y] : {std::pair{0, 0}, {29, 0}, {0, 29}, {29, 29}, {5, 5}, {24, 24}})
+        EXPECT_EQ(px(img, x, y), FACE) << x << "," << y;
+}
+
 TEST_F(DrawingKit, ArcRunsBetweenRaysCounterClockwise) {
     QImage img = makeImage(41, 21);
     {
