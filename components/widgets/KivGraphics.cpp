@@ -270,27 +270,45 @@ void TKivCanvas::Ellipse(const TRect& r) {
 }
 
 void TKivCanvas::Arc(const TRect& r, QPoint start, QPoint end) {
-    if (r.IsEmpty())
+    if (r.IsEmpty() || Pen.Style == psClear || Pen.Color == clNone)
         return;
-    // The Windows arc runs between rays through the given points; Qt takes parametric angles of
-    // the ellipse, so each ray is turned into the parameter of the point where it meets the ellipse.
+    // The arc is the part of Ellipse's own outline between the ray through start and the ray
+    // through end, counter-clockwise. Taking the outline's pixels keeps a lamp's rim arcs exactly
+    // on its ellipse; picking them by ray angle is the Windows rule (Qt's arc angles would be
+    // parametric angles of the ellipse instead).
+    const int pw = std::max(1, Pen.Width);
+    const int margin = pw;
+    QImage outline(r.Width() + 2 * margin, r.Height() + 2 * margin, QImage::Format_RGB32);
+    outline.fill(Qt::black);
+    {
+        QPainter p(&outline);
+        p.setPen(QPen(Qt::white, pw));
+        p.setBrush(Qt::NoBrush);
+        p.drawEllipse(QRect(margin, margin, r.Width() - 1, r.Height() - 1));
+    }
     const double cx = (r.Left + r.Right) / 2.0, cy = (r.Top + r.Bottom) / 2.0;
-    const double rx = r.Width() / 2.0, ry = r.Height() / 2.0;
-    auto param = [&](QPoint p) {
-        return std::atan2((cy - p.y()) / ry, (p.x() - cx) / rx) * 180.0 / std::numbers::pi;
+    auto rayAngle = [&](double x, double y) {
+        double a = std::atan2(cy - y, x - cx) * 180.0 / std::numbers::pi;
+        return a < 0 ? a + 360.0 : a;
     };
-    const double ts = param(start);
-    double span = param(end) - ts;
-    while (span <= 0)
-        span += 360.0;
-    while (span > 360.0)
-        span -= 360.0;
-    FPainter->save();
-    FPainter->setPen(painterPen(Pen));
-    FPainter->setBrush(Qt::NoBrush);
-    FPainter->drawArc(QRect(r.Left, r.Top, r.Width() - 1, r.Height() - 1), roundInt(ts * 16),
-                      roundInt(span * 16));
-    FPainter->restore();
+    const double from = rayAngle(start.x(), start.y());
+    double span = rayAngle(end.x(), end.y()) - from;
+    if (span <= 0)
+        span += 360.0; // equal rays: the whole ellipse
+    const QColor color = qcolor(Pen.Color);
+    for (int y = 0; y < outline.height(); ++y) {
+        const QRgb* line = reinterpret_cast<const QRgb*>(outline.constScanLine(y));
+        for (int x = 0; x < outline.width(); ++x) {
+            if ((line[x] & 0xFFFFFF) == 0)
+                continue;
+            const int px = r.Left - margin + x, py = r.Top - margin + y;
+            double d = rayAngle(px + 0.5, py + 0.5) - from;
+            if (d < 0)
+                d += 360.0;
+            if (d <= span)
+                FPainter->fillRect(QRect(px, py, 1, 1), color);
+        }
+    }
 }
 
 void TKivCanvas::Polygon(const std::vector<QPoint>& points) {

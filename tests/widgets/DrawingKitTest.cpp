@@ -754,6 +754,30 @@ TEST_F(DrawingKit, ArcRunsBetweenRaysCounterClockwise) {
     EXPECT_EQ(countOf(img.copy(0, 0, 8, 10), 0xFFFF0000) > 0, true);
 }
 
+TEST_F(DrawingKit, TwoHalfArcsCoverTheEllipsesOutline) {
+    // A lamp's rim: the two arcs must lie on the ellipse, or its fill shows outside the rim.
+    const TRect r(1, 1, 16, 16);
+    QImage ellipse = makeImage(18, 18), rim = makeImage(18, 18);
+    {
+        TKivCanvas c(&ellipse);
+        c.Pen.Color = clRed;
+        c.Brush.Style = bsClear;
+        c.Ellipse(r);
+    }
+    {
+        TKivCanvas c(&rim);
+        c.Pen.Color = clRed;
+        c.Arc(r, QPoint(r.Right, r.Top), QPoint(r.Left, r.Bottom));
+        c.Pen.Color = clBlue;
+        c.Arc(r, QPoint(r.Left, r.Bottom), QPoint(r.Right, r.Top));
+    }
+    for (int y = 0; y < 18; ++y)
+        for (int x = 0; x < 18; ++x)
+            EXPECT_EQ(px(ellipse, x, y) == 0xFFFF0000u, px(rim, x, y) != BG) << x << "," << y;
+    EXPECT_EQ(px(rim, 1, 8), 0xFFFF0000u) << "the left end belongs to the upper-left arc";
+    EXPECT_EQ(px(rim, 15, 8), 0xFF0000FFu);
+}
+
 TEST_F(DrawingKit, FocusRectangleDrawnTwiceVanishes) {
     QImage img = makeImage(12, 8);
     TKivCanvas c(&img);
