@@ -113,7 +113,8 @@ enum TKivFillStyle : std::uint8_t { fsSurface, fsBorder };
 
 // A drawing surface with a current pen, brush and font, like a Windows device context. It either
 // paints on a device of its own (usually a QImage buffer) or borrows a painter that is already
-// active (a widget's paint event). Pixel-reading operations (flood fill) need an image device.
+// active (a widget's paint event); either way antialiasing is off. Operations that read pixels
+// back (flood fill, the disabled glyph's background) need an image device.
 class TKivCanvas {
 public:
     explicit TKivCanvas(QPaintDevice* device);
@@ -151,7 +152,9 @@ public:
     // The dotted focus rectangle, drawn by inverting every other pixel (drawing it twice removes it).
     void DrawFocusRect(const TRect& r);
 
-    // A system edge; with BF_ADJUST r becomes the area inside it.
+    // A system edge; with BF_ADJUST r becomes the area inside it, with BF_MIDDLE that area is filled.
+    // BF_DIAGONAL draws a 45-degree line of min(width, height) pixels ending in the corner that the
+    // side flags name (a second layer one pixel further inside); it leaves r as it is.
     void DrawEdge(TRect& r, unsigned edge, unsigned flags);
     // A push button face as the system draws it, raised or pushed; r becomes the inside.
     void DrawPushButton(TRect& r, bool pushed);

@@ -125,7 +125,6 @@ private:
         for (int i = 0; i < 8; ++i) {
             const int angle = i * 45, x = 10 + i * 122;
             TRect box(x, top + 25, x + 112, top + 175);
-            c.FillRect(box, clWindow);
             TRect inner = box;
             c.DrawEdge(inner, EDGE_SUNKEN, BF_RECT | BF_ADJUST);
             TKivCaptionStyle style;
