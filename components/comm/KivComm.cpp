@@ -109,6 +109,19 @@ struct DispatchTicket {
     }
 };
 
+// Carries one wake-up to the GUI thread.
+class DispatchEvent : public QEvent {
+public:
+    DispatchEvent(std::shared_ptr<DispatchTicket> t, std::uint32_t m)
+        : QEvent(type()), ticket(std::move(t)), mask(m) {}
+    static QEvent::Type type() {
+        static const int registered = QEvent::registerEventType();
+        return QEvent::Type(registered);
+    }
+    std::shared_ptr<DispatchTicket> ticket;
+    std::uint32_t mask;
+};
+
 } // namespace
 
 // What the GUI thread and the receive thread share while a port is open; the input queue stands in for
@@ -243,21 +256,9 @@ bool TReadThread::handOff(std::uint32_t mask) {
             return false;
         FState->pending = ticket;
     }
-    QPointer<TKivCustomComm> comm(FComm);
-    QMetaObject::invokeMethod(
-        FComm,
-        [comm, ticket, mask] {
-            {
-                std::lock_guard lock(ticket->m);
-                if (ticket->state != DispatchTicket::Posted)
-                    return;
-                ticket->state = DispatchTicket::Running;
-            }
-            if (comm)
-                comm->DispatchEvents(mask);
-            ticket->finish(DispatchTicket::Done);
-        },
-        Qt::QueuedConnection);
+    // A posted event rather than a queued functor: once posted, this thread never touches it again, and it
+    // dies with the component if the component goes first.
+    QCoreApplication::postEvent(FComm, new DispatchEvent(ticket, mask));
     std::unique_lock lock(ticket->m);
     ticket->cv.wait(lock, [&] {
         return ticket->state == DispatchTicket::Done || ticket->state == DispatchTicket::Cancelled;
@@ -752,6 +753,22 @@ void TKivCustomComm::ReportLineErrors(std::uint32_t Errors) {
             return;
         }
     }
+}
+
+bool TKivCustomComm::event(QEvent* e) {
+    if (e->type() != DispatchEvent::type())
+        return QObject::event(e);
+    auto* dispatch = static_cast<DispatchEvent*>(e);
+    std::shared_ptr<DispatchTicket> ticket = dispatch->ticket;
+    {
+        std::lock_guard lock(ticket->m);
+        if (ticket->state != DispatchTicket::Posted)
+            return true; // cancelled by a close or a purge
+        ticket->state = DispatchTicket::Running;
+    }
+    DispatchEvents(dispatch->mask); // may close or even destroy this component
+    ticket->finish(DispatchTicket::Done);
+    return true;
 }
 
 void TKivCustomComm::DispatchEvents(std::uint32_t Mask) {

@@ -222,6 +222,9 @@ public:
     TNotifyReceiveEvent OnEventCharReceived;
     TNotifyCommEvents OnCommEvents;
 
+protected:
+    bool event(QEvent* e) override;
+
 private:
     friend class TReadThread;
 
