@@ -371,8 +371,8 @@ std::string TKivCustomComm::DeviceForPort(const QString& PortName) {
 }
 
 void TKivCustomComm::RaiseCommError(int Code, const QString& Desc) {
-    if (OnCommError)
-        OnCommError(this, Code, Desc);
+    if (TNotifyError handler = OnCommError)
+        handler(this, Code, Desc);
 }
 
 bool TKivCustomComm::OpenComm() {
@@ -793,18 +793,23 @@ void TKivCustomComm::DispatchEvents(std::uint32_t Mask) {
     auto raiseBit = [&](std::uint32_t bit) {
         if (!(Mask & bit) || !alive())
             return;
+        // Handlers run from copies, so that one may destroy the component (and with it the original).
         if (bit == EV_RXFLAG && OnEventCharReceived) {
-            OnEventCharReceived(this, int(InQueueCount()));
+            TNotifyReceiveEvent handler = OnEventCharReceived;
+            handler(this, int(InQueueCount()));
             if (!alive())
                 return;
         }
         if (bit == EV_RXCHAR && OnReceived) {
-            OnReceived(this, int(InQueueCount()));
+            TNotifyReceiveEvent handler = OnReceived;
+            handler(this, int(InQueueCount()));
             if (!alive())
                 return;
         }
-        if (OnCommEvents)
-            OnCommEvents(this, bit);
+        if (OnCommEvents) {
+            TNotifyCommEvents handler = OnCommEvents;
+            handler(this, bit);
+        }
     };
     for (std::uint32_t bit :
          {EV_RXFLAG, EV_RXCHAR, EV_BREAK, EV_CTS, EV_DSR, EV_ERR, EV_RING, EV_RLSD, EV_TXEMPTY})
