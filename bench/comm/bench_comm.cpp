@@ -6,7 +6,7 @@
 #include <benchmark/benchmark.h>
 
 #include <QCoreApplication>
-#include <QElapsedTimer>
+#include <QEventLoop>
 #include <QTimer>
 
 #include <algorithm>
@@ -128,13 +128,9 @@ void BM_IdleCost(benchmark::State& state) {
         if (open)
             comm.OpenComm();
         double before = cpuMs();
-        QElapsedTimer clock;
-        clock.start();
-        QTimer end;
-        end.setSingleShot(true);
-        end.start(10000);
-        while (clock.elapsed() < 10000)
-            QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents);
+        QEventLoop loop;
+        QTimer::singleShot(10000, &loop, &QEventLoop::quit);
+        loop.exec();
         double used = cpuMs() - before;
         comm.CloseComm();
         ::unlink(link.c_str());
