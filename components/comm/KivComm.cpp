@@ -255,10 +255,11 @@ bool TReadThread::handOff(std::uint32_t mask) {
         if (FState->stop)
             return false;
         FState->pending = ticket;
+        // A posted event rather than a queued functor: once posted, this thread never touches it again, and
+        // it dies with the component if the component goes first. Posted under our own lock, which the GUI
+        // thread takes before reading it (Qt's internal lock is invisible to ThreadSanitizer).
+        QCoreApplication::postEvent(FComm, new DispatchEvent(ticket, mask));
     }
-    // A posted event rather than a queued functor: once posted, this thread never touches it again, and it
-    // dies with the component if the component goes first.
-    QCoreApplication::postEvent(FComm, new DispatchEvent(ticket, mask));
     std::unique_lock lock(ticket->m);
     ticket->cv.wait(lock, [&] {
         return ticket->state == DispatchTicket::Done || ticket->state == DispatchTicket::Cancelled;
@@ -756,6 +757,9 @@ void TKivCustomComm::ReportLineErrors(std::uint32_t Errors) {
 }
 
 bool TKivCustomComm::event(QEvent* e) {
+    if (FState) {
+        std::lock_guard lock(FState->m); // pairs with the post in TReadThread::handOff
+    }
     if (e->type() != DispatchEvent::type())
         return QObject::event(e);
     auto* dispatch = static_cast<DispatchEvent*>(e);
