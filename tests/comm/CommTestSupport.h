@@ -105,6 +105,7 @@ public:
         fcntl(master, F_SETFL, fcntl(master, F_GETFL) | O_NONBLOCK);
         fcntl(FSlaveHold, F_SETFD, FD_CLOEXEC);
         FLink = dir + "/COM" + std::to_string(com);
+        unlink(FLink.c_str()); // a line plugged in again under the same name
         symlink(name, FLink.c_str());
     }
     ~RawPty() {
