@@ -55,6 +55,17 @@ TEST(CommPort, OpenCloseReopenRaiseStatusAndRefuseTwice) {
     EXPECT_EQ(log.errors[0].first, ENOENT);
     EXPECT_EQ(log.errors[0].second, QString::fromLocal8Bit(strerror(ENOENT)));
     EXPECT_FALSE(comm.PortOpened());
+
+    // Something that is not a terminal at all.
+    std::string plain = dir.path() + "/COM8";
+    close(open(plain.c_str(), O_CREAT | O_WRONLY | O_CLOEXEC, 0644));
+    comm.SetPort(COM08);
+    int fds = openFdCount();
+    EXPECT_FALSE(comm.OpenComm());
+    EXPECT_EQ(log.errors.back().second, "GetCommState Fail");
+    EXPECT_EQ(log.errors.back().first, ENOTTY);
+    EXPECT_EQ(openFdCount(), fds) << "the failed open closed what it had opened";
+    EXPECT_FALSE(comm.PortOpened());
 }
 
 TEST(CommPort, SecondComponentCannotOpenAHeldPort) {
