@@ -48,7 +48,7 @@ struct Exchange {
 
 TEST_F(SimFixture, ControllerAnswersTheConsolesCommands) {
     auto c = orvanesim::ControllerConfig::instant(3);
-    c.name = "SPEC-A";
+    c.name = "SPECTRO-A";
     c.gratings = {{1200, 500}, {600, 1000}, {300, 2000}};
     startWith({c});
     Exchange x(COM03);
@@ -57,7 +57,7 @@ TEST_F(SimFixture, ControllerAnswersTheConsolesCommands) {
     QByteArray info = x.ask("IB");
     QList<QByteArray> tokens = info.split('/');
     ASSERT_EQ(tokens.size(), 5 + 3 * 11 + 1);
-    EXPECT_EQ(tokens[0], "NM=SPEC-A");
+    EXPECT_EQ(tokens[0], "NM=SPECTRO-A");
     EXPECT_EQ(tokens[3], "NG=3");
     EXPECT_EQ(tokens[5 + 11 * 2 + 2], "G3G=300");
     EXPECT_EQ(tokens[5 + 11 * 1 + 3], "G2Z=1000nm");
