@@ -43,6 +43,7 @@ TKivBtnSkinner::~TKivBtnSkinner() {
 
 void TKivBtnSkinner::assignBitmap(QImage& Target, const QImage& Value) {
     Target = drawableCopy(Value);
+    FCornerCache.clear();
     NotifyClients();
 }
 
@@ -87,6 +88,7 @@ void TKivBtnSkinner::SetTransparentColor(TColor Value) {
     if (Value == FTransparentColor)
         return;
     FTransparentColor = Value;
+    FCornerCache.clear();
     NotifyClients();
 }
 
@@ -112,6 +114,23 @@ void TKivBtnSkinner::NotifyClients() {
         QEvent msg(CM_SKINCHANGED);
         QCoreApplication::sendEvent(client, &msg);
     }
+}
+
+const TKivBtnSkinner::KeyedCorners& TKivBtnSkinner::keyedCorners(const QImage& Bitmap) const {
+    const QRgb key = ColorToRgb(FTransparentColor) | 0xFF000000u;
+    for (const KeyedCorners& c : FCornerCache)
+        if (c.Bitmap == Bitmap.cacheKey() && c.Key == key && c.Fw == FFixedWidth && c.Fh == FFixedHeight)
+            return c;
+    KeyedCorners c{Bitmap.cacheKey(), key, FFixedWidth, FFixedHeight, {}};
+    const int bw = Bitmap.width(), bh = Bitmap.height(), fw = FFixedWidth, fh = FFixedHeight;
+    const QPoint at[4] = {{0, 0}, {bw - fw, 0}, {0, bh - fh}, {bw - fw, bh - fh}};
+    for (int i = 0; i < 4; ++i) {
+        // The same pixels TransparentBlit leaves: everything but the key colour.
+        const QImage piece = KeyedImage(Bitmap.copy(at[i].x(), at[i].y(), fw, fh), key);
+        c.Pieces[std::size_t(i)] = piece;
+    }
+    FCornerCache.push_back(std::move(c));
+    return FCornerCache.back();
 }
 
 void TKivBtnSkinner::DrawSkin(TKivCanvas& Canvas, const TRect& Rect, int State) const {
@@ -155,11 +174,14 @@ void TKivBtnSkinner::DrawSkin(TKivCanvas& Canvas, const TRect& Rect, int State) 
     const int fw = FFixedWidth, fh = FFixedHeight;
     // clNone is no colour: nothing would be left out, so the corners are plain copies.
     const bool keyed = FTransparent && FTransparentColor != clNone;
+    const KeyedCorners* pieces = keyed && fw > 0 && fh > 0 ? &keyedCorners(b) : nullptr;
+    int cornerNo = 0;
     auto corner = [&](int x, int y, int sx, int sy) {
-        if (keyed)
-            TransparentBlit(Canvas, x, y, fw, fh, b, sx, sy, FTransparentColor, false);
+        if (pieces)
+            Canvas.Draw(x, y, pieces->Pieces[std::size_t(cornerNo)]);
         else
             Canvas.BitBlt(x, y, fw, fh, b, sx, sy);
+        ++cornerNo;
     };
     corner(0, 0, 0, 0);
     Canvas.StretchBlt(fw, 0, W - 2 * fw, fh, b, fw, 0, bw - 2 * fw, fh);

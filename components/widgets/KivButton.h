@@ -17,9 +17,11 @@
 #include <QPointer>
 #include <QPushButton>
 
+#include <array>
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <vector>
 
 class TKivCustomBtn;
 
@@ -96,6 +98,16 @@ private:
     QList<TKivCustomBtn*> FClients;
     TColor FTransparentColor = clNone;
     bool FDestroying = false;
+    // Corner pieces with the transparent colour already left out, per bitmap and key colour: every
+    // repaint of every client would otherwise build the same masks again.
+    struct KeyedCorners {
+        qint64 Bitmap = 0;
+        QRgb Key = 0;
+        int Fw = 0, Fh = 0;
+        std::array<QImage, 4> Pieces;
+    };
+    mutable std::vector<KeyedCorners> FCornerCache;
+    const KeyedCorners& keyedCorners(const QImage& Bitmap) const;
 
     void assignBitmap(QImage& Target, const QImage& Value);
 };
