@@ -206,10 +206,12 @@ TKivCustomBtn::TKivCustomBtn(QWidget* parent)
     setAttribute(Qt::WA_OpaquePaintEvent, false);
     setMouseTracking(true);
     if (qApp)
-        connect(qApp, &QApplication::focusChanged, this, [this] { updateButtonStyle(); });
+        FFocusTracking = connect(qApp, &QApplication::focusChanged, this, [this] { updateButtonStyle(); });
 }
 
 TKivCustomBtn::~TKivCustomBtn() {
+    // QWidget's destructor gives the focus away, which would call back into this half-destroyed button.
+    QObject::disconnect(FFocusTracking);
     if (FSkinner)
         FSkinner->RemoveClient(this);
     FSkinner = nullptr;

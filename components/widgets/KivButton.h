@@ -233,6 +233,7 @@ private:
     bool FThemesAvailable = false;
     bool FTransparent = false;
     TColor FFontColor = clWindowText;
+    QMetaObject::Connection FFocusTracking;
 
     void drawFocusRectangle(TKivCanvas& Canvas);
     void updateButtonStyle();
