@@ -2,13 +2,18 @@
 // side by side, in the classic Windows colours, for comparing with the originals by eye.
 //   orvane_gallery [--screenshot FILE]   (FILE: PNG of the window, then the program quits)
 
+#include "ImageList.h"
+#include "KivButton.h"
 #include "KivCaptionStyle.h"
 #include "KivColor.h"
 #include "KivFrame.h"
 #include "KivGraphics.h"
+#include "KivLEDBtn.h"
 
 #include <QApplication>
 #include <QCommandLineParser>
+#include <QEnterEvent>
+#include <QLabel>
 #include <QPaintEvent>
 #include <QPainter>
 #include <QScreen>
@@ -41,11 +46,14 @@ void heading(TKivCanvas& c, int x, int y, const QString& text) {
     c.Brush.Style = bsSolid;
 }
 
+QWidget* addButtonSection(QWidget* gallery, int top);
+
 class Gallery : public QWidget {
 public:
     Gallery() {
         setWindowTitle("Orvane drawing kit gallery");
-        setFixedSize(1000, 760);
+        // Real widgets below the drawn sections; the window grows by what they take.
+        setFixedSize(1000, 760 + addButtonSection(this, 760)->height());
     }
 
 protected:
@@ -216,6 +224,132 @@ private:
 
 } // namespace
 
+namespace {
+
+// Every push button of the main window on one shared skinner (the window's skin bitmaps, fixed
+// bands of 4 pixels, fuchsia corners), in its normal, hot, pressed, disabled and default states,
+// and the COMM. lamp button off and on.
+QWidget* addButtonSection(QWidget* gallery, int top) {
+    auto* section = new QWidget(gallery);
+    section->setGeometry(0, top, 1000, 395);
+    section->setAutoFillBackground(true);
+    QPalette pal = section->palette();
+    pal.setColor(QPalette::Window, Qt::white);
+    section->setPalette(pal);
+
+    auto* skinner = new TKivBtnSkinner(section);
+    skinner->setObjectName("BtnSkinnerXP");
+    skinner->SetBitmapNormal(QImage(":/orvane/skin/normal.bmp"));
+    skinner->SetBitmapDown(QImage(":/orvane/skin/down.bmp"));
+    skinner->SetBitmapEnter(QImage(":/orvane/skin/enter.bmp"));
+    skinner->SetBitmapDisabled(QImage(":/orvane/skin/disabled.bmp"));
+    skinner->SetBitmapFocused(QImage(":/orvane/skin/focused.bmp"));
+    skinner->SetFixedWidth(4);
+    skinner->SetFixedHeight(4);
+    skinner->SetTransparentColor(clFuchsia);
+
+    auto* iml = new TImageList(16, 16, section);
+    for (int i : {11, 12, 13, 61, 73, 74})
+        iml->SetImage(i, QImage(QString(":/orvane/iml16/%1.png").arg(i)));
+    auto* iml24 = new TImageList(24, 24, section);
+    iml24->SetImage(0, QImage(":/orvane/iml24/0.png"));
+
+    QFont arial("Arial");
+    arial.setPixelSize(13);
+    QFont bold = arial;
+    bold.setBold(true);
+
+    auto* heading = new QLabel(
+        "Skinned buttons on one skinner (FixedWidth 4, FixedHeight 4, TransparentColor clFuchsia)", section);
+    heading->setFont(bold);
+    heading->setGeometry(10, 4, 900, 20);
+    const char* states[] = {"normal", "hot", "pressed", "disabled", "default"};
+    for (int s = 0; s < 5; ++s) {
+        auto* l = new QLabel(states[s], section);
+        l->setFont(arial);
+        l->setGeometry(160 + s * 165, 26, 150, 16);
+    }
+
+    struct Row {
+        const char* Caption;
+        TImageList* Images;
+        int Index, Width;
+        bool Right;
+        int Lamp; // -1: image button; 0/1: COMM. lamp off/on
+    };
+    const Row rows[] = {{"INITIALIZATION", iml, 11, 140, false, -1},
+                        {"MOVE", iml, 74, 90, false, -1},
+                        {"STOP", iml, 73, 90, false, -1},
+                        {"-", iml, 12, 56, false, -1},
+                        {"+", iml, 13, 56, true, -1},
+                        {"SCAN", iml, 61, 90, false, -1},
+                        {"Close", iml24, 0, 90, false, -1},
+                        {"COMM.", nullptr, -1, 80, false, 0},
+                        {"COMM.", nullptr, -1, 80, false, 1}};
+    int y = 46;
+    for (const Row& r : rows) {
+        auto* name = new QLabel(r.Lamp < 0 ? QString("\"%1\" image %2").arg(r.Caption).arg(r.Index)
+                                           : QString("COMM. lamp %1").arg(r.Lamp ? "on" : "off"),
+                                section);
+        name->setFont(arial);
+        name->setGeometry(10, y + 9, 145, 16);
+        for (int s = 0; s < 5; ++s) {
+            TKivCustomBtn* b;
+            if (r.Lamp < 0) {
+                auto* bb = new TKivBitBtn(section);
+                bb->SetImages(r.Images);
+                bb->SetImageIndex(r.Index);
+                if (r.Right)
+                    bb->SetGlyphLayout(blGlyphRight);
+                b = bb;
+            } else {
+                auto* lb = new TKivLEDBtn(section);
+                lb->LED()->SetWidth(15);
+                lb->LED()->SetHeight(15);
+                lb->LED()->SetOffColor(clRed);
+                lb->LED()->SetShape(alsCircle);
+                lb->SetMargin(0);
+                lb->SetSpacing(0);
+                lb->LED()->SetValue(r.Lamp == 1);
+                b = lb;
+            }
+            b->setText(r.Caption);
+            b->setFont(arial);
+            b->SetFlat(false);
+            b->SetThemeAware(false);
+            b->SetColor(clAqua);
+            b->SetSkinner(skinner);
+            b->setFocusPolicy(Qt::NoFocus);
+            b->setGeometry(160 + s * 165, y, r.Width, 34);
+            switch (s) {
+            case 1: {
+                QEnterEvent enter(QPointF(5, 5), QPointF(5, 5), QPointF(5, 5));
+                QCoreApplication::sendEvent(b, &enter);
+                // Keep it hot: the pointer never really comes here.
+                b->setAttribute(Qt::WA_TransparentForMouseEvents);
+                break;
+            }
+            case 2:
+                b->setDown(true);
+                b->setAttribute(Qt::WA_TransparentForMouseEvents);
+                break;
+            case 3:
+                b->setEnabled(false);
+                break;
+            case 4:
+                b->setDefault(true);
+                break;
+            default:
+                break;
+            }
+        }
+        y += 38;
+    }
+    return section;
+}
+
+} // namespace
+
 int main(int argc, char** argv) {
     QApplication app(argc, argv);
     QApplication::setPalette(WindowsClassicPalette());
@@ -232,7 +366,9 @@ int main(int argc, char** argv) {
         QTimer::singleShot(800, &gallery, [&] {
             // The screen's own pixels, as the window system shows them.
             QPixmap pixmap = gallery.screen()->grabWindow(gallery.winId());
-            if (pixmap.isNull() || pixmap.size() != gallery.size())
+            // A window taller than the screen is cut off there; then the widget paints itself.
+            if (pixmap.isNull() || pixmap.size() != gallery.size() ||
+                !gallery.screen()->geometry().contains(gallery.geometry()))
                 pixmap = gallery.grab();
             const bool ok = pixmap.save(file, "PNG");
             std::fprintf(stderr, "%s %s\n", ok ? "saved" : "could not save", qPrintable(file));
