@@ -30,3 +30,21 @@ void DelayMs(int Milliseconds) {
         QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents);
     }
 }
+
+namespace {
+TKivErrorHandler& errorHandler() {
+    static TKivErrorHandler handler;
+    return handler;
+}
+} // namespace
+
+void SetKivErrorHandler(TKivErrorHandler Handler) {
+    errorHandler() = std::move(Handler);
+}
+
+void KivReportError(const QString& Message) {
+    if (errorHandler())
+        errorHandler()(Message);
+    else
+        qWarning("%s", qUtf8Printable(Message));
+}

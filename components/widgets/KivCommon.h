@@ -25,3 +25,16 @@ enum TTextLayout : std::uint8_t { tlTop, tlCenter, tlBottom };
 // events go on meanwhile; events are dispatched at least once, also for 0. The thread sleeps in the
 // event loop between events instead of spinning.
 void DelayMs(int Milliseconds);
+
+// The program's general error handler as the widgets see it. The widgets cannot reach the
+// application object, so the program installs its handler here at start-up; until then (and in
+// tools) a report goes to the Qt message log as a warning. Widgets report from the event loop,
+// never from inside a paint, so the handler may show a modal message box.
+#include <QString>
+
+#include <functional>
+
+using TKivErrorHandler = std::function<void(const QString& Message)>;
+// Installs Handler; an empty function restores the warning.
+void SetKivErrorHandler(TKivErrorHandler Handler);
+void KivReportError(const QString& Message);

@@ -349,6 +349,7 @@ QWidget* addButtonSection(QWidget* gallery, int top) {
 }
 
 } // namespace
+void addReadoutSection(QWidget* gallery);
 
 int main(int argc, char** argv) {
     QApplication app(argc, argv);
@@ -360,6 +361,7 @@ int main(int argc, char** argv) {
     parser.process(app);
 
     Gallery gallery;
+    addReadoutSection(&gallery);
     gallery.show();
     if (parser.isSet(shot)) {
         const QString file = parser.value(shot);
@@ -376,4 +378,70 @@ int main(int argc, char** argv) {
         });
     }
     return app.exec();
+}
+
+// ---------------------------------------------------------------------------------------------------
+// The numeric readout, below the drawing kit: the main window's readout as the window sets it up,
+// and the readout as constructed, with its clear button, caption below and a bound channel.
+
+#include "KivDataServer.h"
+#include "KivIndicator.h"
+
+#include <QLabel>
+
+void addReadoutSection(QWidget* gallery) {
+    const int top = gallery->height();
+    gallery->setFixedSize(gallery->width(), top + 150);
+    auto* title = new QLabel(
+        "TKivOdoMeter: the main window's readout (344 x 37, 532.500 nm); as constructed, bound to a "
+        "channel; disabled, caption on top",
+        gallery);
+    title->setFont(arial(13, clNavy, true).Font);
+    title->move(10, top);
+    title->adjustSize();
+
+    auto* meter = new TKivOdoMeter(gallery);
+    meter->BeginLoading();
+    meter->setGeometry(10, top + 25, 344, 37);
+    meter->SetColor(clNavy);
+    meter->SetFont(arial(13, clWindowText, true));
+    meter->SetTransparentColor(clWhite);
+    meter->SetAlignment(taLeftJustify);
+    meter->SetCaption("Current Wavelength");
+    meter->SetCaptionWidth(140);
+    meter->SetFrameColor(clWhite);
+    for (TKivFrame* frame : {meter->FrameInner(), meter->FrameOuter()}) {
+        frame->SetVisible(false);
+        frame->SetEnabled(false);
+    }
+    meter->SetMargin(0);
+    meter->SetLayout(tlCenter);
+    meter->SetShowClearButton(false);
+    meter->SetValueFormat("%.3f");
+    meter->SetValueUnit("nm");
+    meter->SetValueUnitFont(arial(11, clWhite));
+    meter->SetValueFont(arial(24, clFuchsia, true));
+    meter->Loaded();
+    meter->SetValue(532.5);
+
+    auto* server = new TKivCustomDataServer(gallery);
+    TKivChannel* channel = server->Channels()->Add();
+    channel->SetName("Pressure");
+    channel->SetChannelType(acvtDouble);
+    channel->SetAsDouble(1013.25);
+    server->Loaded();
+    auto* bound = new TKivOdoMeter(gallery);
+    bound->move(380, top + 25);
+    bound->SetCaption("Pressure");
+    bound->SetValueUnit("hPa");
+    bound->SetDataServer(server);
+    bound->SetChannel("Pressure");
+
+    auto* disabled = new TKivOdoMeter(gallery);
+    disabled->setGeometry(540, top + 25, 200, 100);
+    disabled->SetCaption("Disabled, tlTop");
+    disabled->SetLayout(tlTop);
+    disabled->SetValueFormat("%d");
+    disabled->SetValue(-2.9);
+    disabled->setEnabled(false);
 }

@@ -1,0 +1,655 @@
+// The numeric readout: the main window's readout in pixels, value formatting, limits, the clear
+// button, channel binding, the report of a misfitting format, repaints and what a screen reader hears.
+#include "KivCommon.h"
+#include "KivDataServer.h"
+#include "KivIndicator.h"
+
+#include <gtest/gtest.h>
+
+#include <QAccessible>
+#include <QApplication>
+#include <QFontInfo>
+#include <QFontMetrics>
+#include <QImage>
+#include <QLocale>
+#include <QMouseEvent>
+
+#include <cmath>
+#include <limits>
+#include <memory>
+#include <optional>
+
+namespace {
+
+constexpr QRgb White = 0xFFFFFFFF, Navy = 0xFF000080, Fuchsia = 0xFFFF00FF, Maroon = 0xFF800000;
+
+TKivFont arial(int pixels, TColor color, bool bold) {
+    TKivFont f;
+    f.Font = QFont("Arial");
+    f.Font.setPixelSize(pixels);
+    f.Font.setBold(bold);
+    f.Color = color;
+    return f;
+}
+
+// The readout as the main window sets it up, both spectrographs alike.
+void setUpAsMainWindow(TKivOdoMeter& m) {
+    m.BeginLoading();
+    m.setGeometry(9, 53, 344, 37);
+    m.SetColor(clNavy);
+    m.SetFont(arial(13, clWindowText, true));
+    m.SetTransparentColor(clWhite);
+    m.SetAlignment(taLeftJustify);
+    m.SetCaption("Current Wavelength");
+    m.SetCaptionWidth(140);
+    m.SetFrameColor(clWhite);
+    for (TKivFrame* frame : {m.FrameInner(), m.FrameOuter()}) {
+        frame->SetVisible(false);
+        frame->SetEnabled(false);
+    }
+    m.SetMargin(0);
+    m.SetLayout(tlCenter);
+    m.SetShowClearButton(false);
+    m.SetValueFormat("%.3f");
+    m.SetValueUnit("nm");
+    m.SetValueUnitFont(arial(11, clWhite, false));
+    m.SetValueFont(arial(24, clFuchsia, true));
+    m.Loaded();
+}
+
+// Without the window background, so that what a transparent readout leaves out shows.
+QImage renderOf(QWidget& w, QRgb background = 0xFF123456) {
+    QImage img(w.size(), QImage::Format_ARGB32_Premultiplied);
+    img.fill(background);
+    w.render(&img, QPoint(), QRegion(), QWidget::DrawChildren);
+    return img;
+}
+
+QRgb px(const QImage& img, int x, int y) {
+    return img.pixel(x, y) | 0xFF000000u;
+}
+
+QRect inkBox(const QImage& img, QRgb color, const QRect& within) {
+    QRect box;
+    for (int y = within.top(); y <= within.bottom(); ++y)
+        for (int x = within.left(); x <= within.right(); ++x)
+            if (px(img, x, y) == color)
+                box |= QRect(x, y, 1, 1);
+    return box;
+}
+
+bool arialIsLiberation() {
+    return QFontInfo(QFont("Arial")).family() == QLatin1String("Liberation Sans");
+}
+
+void pressAt(QWidget& w, QPoint p, QEvent::Type type, Qt::MouseButton button = Qt::LeftButton) {
+    const Qt::MouseButtons held = type == QEvent::MouseButtonPress ? Qt::MouseButtons(button) : Qt::NoButton;
+    QMouseEvent e(type, QPointF(p), w.mapToGlobal(QPointF(p)), button, held, Qt::NoModifier);
+    QApplication::sendEvent(&w, &e);
+}
+
+class Readout : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() {
+        saved = QApplication::palette();
+        QApplication::setPalette(WindowsClassicPalette());
+    }
+    static void TearDownTestSuite() { QApplication::setPalette(*saved); }
+    static inline std::optional<QPalette> saved;
+};
+
+// ---------------------------------------------------------------------------------------------------
+// The main window's readout
+
+TEST_F(Readout, MainWindowReadoutHasWhiteSurroundAndNavyViewport) {
+    TKivOdoMeter m;
+    setUpAsMainWindow(m);
+    m.SetValue(532.5);
+    const QImage img = renderOf(m);
+    ASSERT_EQ(img.size(), QSize(344, 37));
+
+    EXPECT_EQ(m.ViewportRect(), TRect(150, 6, 338, 31));
+    EXPECT_TRUE(m.ClearButtonRect().IsEmpty());
+    // Navy exactly on x 148..339, y 4..32; white all round it.
+    for (int y : {4, 18, 32}) {
+        EXPECT_EQ(px(img, 148, y), Navy) << y;
+        EXPECT_EQ(px(img, 339, y), Navy) << y;
+        EXPECT_EQ(px(img, 147, y), White) << y;
+        EXPECT_EQ(px(img, 340, y), White) << y;
+    }
+    for (int x : {148, 250, 339}) {
+        EXPECT_EQ(px(img, x, 3), White) << x;
+        EXPECT_EQ(px(img, x, 33), White) << x;
+    }
+    EXPECT_EQ(px(img, 0, 0), White);
+    EXPECT_EQ(px(img, 343, 36), White);
+    EXPECT_EQ(m.DisplayText(), "532.500 nm");
+}
+
+TEST_F(Readout, MainWindowReadoutPlacesNumberFourPixelsLeftOfTheUnit) {
+    if (!arialIsLiberation())
+        GTEST_SKIP() << "Arial does not resolve to Liberation Sans; text pixels would differ";
+    TKivOdoMeter m;
+    setUpAsMainWindow(m);
+    m.SetValue(532.5);
+    const QImage img = renderOf(m);
+    const QRect viewport(148, 4, 192, 29);
+
+    const QFontMetrics unitMetrics(GdiFont(arial(11, clWhite, false).Font));
+    const int unitLeft = 338 - unitMetrics.horizontalAdvance("nm");
+    const QRect unit = inkBox(img, White, viewport);
+    const QRect number = inkBox(img, Fuchsia, viewport);
+    ASSERT_FALSE(unit.isEmpty());
+    ASSERT_FALSE(number.isEmpty());
+
+    // "nm" flush right in the value area; the number's advance ends 4 pixels left of the unit,
+    // its ink a pixel or two inside that.
+    EXPECT_GE(unit.left(), unitLeft);
+    EXPECT_LE(unit.right(), 337);
+    EXPECT_GE(unit.right(), 335);
+    EXPECT_LE(number.right(), unitLeft - 4 - 1);
+    EXPECT_GE(number.right(), unitLeft - 4 - 3);
+    // Both vertically centred in y 6..30.
+    EXPECT_NEAR((number.top() + number.bottom()) / 2.0, 18, 2.5);
+    EXPECT_GE(number.top(), 6);
+    EXPECT_LE(number.bottom(), 30);
+    EXPECT_GT(number.width(), 60); // "532.500" at 24 px bold, not a stray pixel
+
+    // The caption, centred in x 4..139 in the window-text colour.
+    const QRect caption = inkBox(img, 0xFF000000, QRect(0, 0, 148, 37));
+    ASSERT_FALSE(caption.isEmpty());
+    EXPECT_GE(caption.left(), 4);
+    EXPECT_LE(caption.right(), 139);
+    EXPECT_NEAR((caption.left() + caption.right()) / 2.0, (4 + 139) / 2.0, 2);
+    EXPECT_NEAR((caption.top() + caption.bottom()) / 2.0, 18, 2.5);
+}
+
+TEST_F(Readout, WithoutUnitTheNumberStillEndsFourPixelsInside) {
+    if (!arialIsLiberation())
+        GTEST_SKIP() << "Arial does not resolve to Liberation Sans; text pixels would differ";
+    TKivOdoMeter m;
+    setUpAsMainWindow(m);
+    m.SetValueUnit("");
+    m.SetValue(532.5);
+    const QRect number = inkBox(renderOf(m), Fuchsia, QRect(148, 4, 192, 29));
+    ASSERT_FALSE(number.isEmpty());
+    EXPECT_LE(number.right(), 338 - 4 - 1);
+    EXPECT_GE(number.right(), 338 - 4 - 3);
+}
+
+TEST_F(Readout, ValueChangePaintedOverTheKeptPictureMatchesAFreshPaint) {
+    auto freshPaint = [](Extended value, const QString& format, const QString& unit) {
+        TKivOdoMeter m;
+        setUpAsMainWindow(m);
+        m.SetShowClearButton(true);
+        m.SetValue(value);
+        m.SetValueFormat(format);
+        m.SetValueUnit(unit);
+        return renderOf(m);
+    };
+    TKivOdoMeter changed;
+    setUpAsMainWindow(changed);
+    changed.SetShowClearButton(true);
+    changed.SetValue(532.5);
+    renderOf(changed);
+    changed.SetValue(-17.25); // a shorter number: the longer one must not shine through
+    changed.SetValueFormat("%.1f");
+    EXPECT_EQ(renderOf(changed), freshPaint(-17.25, "%.1f", "nm"));
+    changed.SetValueUnit("pm"); // the unit is part of the kept picture: it must be redrawn
+    EXPECT_EQ(renderOf(changed), freshPaint(-17.25, "%.1f", "pm"));
+}
+
+TEST_F(Readout, TransparentCopyLeavesOutTheTransparentColour) {
+    TKivOdoMeter m;
+    setUpAsMainWindow(m);
+    m.SetTransparent(true);
+    const QImage img = renderOf(m, 0xFFFF0000);
+    EXPECT_EQ(px(img, 0, 0), 0xFFFF0000u); // white surround left out: what lies behind shows
+    EXPECT_EQ(px(img, 200, 10), Navy);     // the viewport is copied
+    EXPECT_EQ(px(img, 147, 20), 0xFFFF0000u);
+}
+
+// ---------------------------------------------------------------------------------------------------
+// Layout of the constructed readout (140 x 100, heavy frames of two pixels, frame width 4)
+
+TEST_F(Readout, ConstructedDefaults) {
+    TKivOdoMeter m;
+    EXPECT_EQ(m.size(), QSize(140, 100));
+    EXPECT_EQ(m.ValueFormat(), "%f");
+    EXPECT_EQ(m.Alignment(), taCenter);
+    EXPECT_EQ(m.Layout(), tlBottom);
+    EXPECT_EQ(m.CaptionWidth(), 100);
+    EXPECT_EQ(m.Margin(), 0);
+    EXPECT_EQ(m.FrameWidth(), 4);
+    EXPECT_EQ(m.FrameColor(), clBtnFace);
+    EXPECT_EQ(m.Color(), clBlack);
+    EXPECT_FALSE(m.ParentColor());
+    EXPECT_TRUE(m.ShowClearButton());
+    EXPECT_EQ(m.FrameInner()->Style(), afsSunkenHeavy);
+    EXPECT_EQ(m.FrameOuter()->Style(), afsRaisedHeavy);
+    EXPECT_TRUE(m.CaptionStyle()->SnapToRightAngles());
+    EXPECT_EQ(m.ValueFont().Color, clLime);
+    EXPECT_EQ(m.ValueFont().Font.pointSize(), 14);
+    EXPECT_EQ(m.ValueUnitFont().Color, clWindow);
+    EXPECT_EQ(m.ChannelIndex(), -1);
+    EXPECT_EQ(m.DisplayText(), "0.00");
+    m.SetValue(532.5);
+    EXPECT_EQ(m.DisplayText(), "532.50");
+}
+
+TEST_F(Readout, CaptionBesideTheViewportAndClearButtonPlacement) {
+    struct Case {
+        const char* Name;
+        TAlignment Alignment;
+        TRect Viewport, Button;
+    };
+    // Content L = (6, 6, 134, 94); the viewport loses the inner frame (2) and the margin (2).
+    const Case cases[] = {
+        {"centred: no caption, button at the right", taCenter, TRect(10, 10, 114, 90),
+         TRect(120, 43, 134, 57)},
+        {"caption left, button at the right", taLeftJustify, TRect(74, 10, 114, 90), TRect(120, 43, 134, 57)},
+        {"caption right, button at the left", taRightJustify, TRect(26, 10, 70, 90), TRect(6, 43, 20, 57)},
+    };
+    for (const Case& c : cases) {
+        TKivOdoMeter m;
+        m.SetCaption("Pressure");
+        m.SetLayout(tlCenter);
+        m.SetAlignment(c.Alignment);
+        m.SetCaptionWidth(60);
+        const QImage img = renderOf(m);
+        EXPECT_EQ(m.ViewportRect(), c.Viewport) << c.Name;
+        EXPECT_EQ(m.ClearButtonRect(), c.Button) << c.Name;
+        const QRect b = c.Button.ToQRect();
+        EXPECT_EQ(px(img, b.center().x(), b.center().y()), Maroon) << c.Name;
+    }
+
+    // Centred: the caption is not drawn anywhere.
+    TKivOdoMeter centred;
+    centred.SetCaption("Pressure");
+    centred.SetFont(arial(13, clRed, true));
+    centred.SetLayout(tlCenter);
+    centred.SetShowClearButton(false);
+    EXPECT_TRUE(inkBox(renderOf(centred), 0xFFFF0000, QRect(0, 0, 140, 100)).isEmpty());
+    EXPECT_EQ(centred.ViewportRect(), TRect(10, 10, 130, 90));
+}
+
+TEST_F(Readout, CaptionBelowTakesItsHeightAndTheButtonItsRightEnd) {
+    TKivOdoMeter m;
+    m.SetCaption("Pressure");
+    renderOf(m);
+    const QFontMetrics fm(GdiFont(m.Font().Font));
+    const int band = fm.ascent() + fm.descent() + 4;
+    // Viewport bottom = 94 - band, less inner frame and margin.
+    EXPECT_EQ(m.ViewportRect().Bottom, 94 - band - 4);
+    const int captionTop = 94 - band + 1;
+    EXPECT_EQ(m.ClearButtonRect().Right, 134);
+    EXPECT_EQ(m.ClearButtonRect().Left, 120);
+    EXPECT_EQ(m.ClearButtonRect().Top, captionTop + (94 - captionTop - 14) / 2);
+    EXPECT_EQ(m.ClearButtonRect().Height(), 14);
+}
+
+// ---------------------------------------------------------------------------------------------------
+// Formatting
+
+TEST(ReadoutFormat, FormatsLikeTheRuntimeFormatRoutine) {
+    struct Case {
+        const char* Format;
+        Extended Value;
+        const char* Expected;
+    };
+    const Case cases[] = {
+        {"%.3f", 532.5, "532.500"},
+        {"%f", 532.5, "532.50"}, // two decimals without a precision
+        {"%d", 2.9, "2"},        // truncated toward zero
+        {"%d", -2.9, "-2"},
+        {"%d, %0:.3d", 7, "7, 007"},
+        {"%d %%", 42, "42 %"},
+        {"%5.1f", 2.94, "  2.9"},
+        {"%-6.1f|", 2.94, "2.9   |"},
+        {"Value: %.2f nm", 1.005, "Value: 1.00 nm"},
+        {"%0:.1f / %0:.2f", 1.25, "1.2 / 1.25"},
+        {"%e", 1234.5, "1.23450000000000E+003"},
+        {"%.3e", -0.000123456, "-1.23E-004"},
+        {"%g", 1234.5, "1234.5"},
+        {"%g", 0.000001, "1E-6"},
+        {"%.3g", 123456, "1.23E5"},
+        {"%n", 1234567.891, "1,234,567.89"},
+        {"%.0n", -1234, "-1,234"},
+        {"%f", std::numeric_limits<Extended>::quiet_NaN(), "NAN"},
+        {"%f", -std::numeric_limits<Extended>::infinity(), "-INF"},
+        {"no value", 1, "no value"},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(FormatValue(c.Format, c.Value), std::optional<QString>(c.Expected)) << c.Format;
+}
+
+TEST(ReadoutFormat, FormatsThatDoNotFitGiveNothing) {
+    struct Case {
+        const char* Format;
+        Extended Value;
+    };
+    const Case cases[] = {
+        {"%s", 1},    // a text for a number
+        {"%.3d", 1},  // likewise a precision
+        {"%5d", 1},   // width between % and d: not an integer format, so a real meets 'd'
+        {"%f %f", 1}, // a second value that is not there
+        {"%d %x", 1}, // likewise for integers
+        {"%1:f", 1},  // an index past the one value
+        {"%*f", 1},   // the width would take the value
+        {"%.*f", 1},
+        {"abc%", 1},  // a percent sign with no type
+        {"%d %f", 1}, // an integer meets 'f'
+        {"%d", 1e30}, // beyond a 64-bit integer
+        {"%d", std::numeric_limits<Extended>::quiet_NaN()},
+        {"%99999f", 1}, // a width nobody means
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(FormatValue(c.Format, c.Value), std::nullopt) << c.Format;
+}
+
+TEST(ReadoutFormat, UsesTheUsersDecimalSeparator) {
+    const QLocale saved;
+    QLocale::setDefault(QLocale(QLocale::German, QLocale::Germany));
+    EXPECT_EQ(FormatValue("%.3f", 532.5), std::optional<QString>("532,500"));
+    EXPECT_EQ(FormatValue("%n", 1234.5), std::optional<QString>("1.234,50"));
+    EXPECT_EQ(FormatValue("%g", 0.25), std::optional<QString>("0,25"));
+    QLocale::setDefault(saved);
+}
+
+// ---------------------------------------------------------------------------------------------------
+// Limits
+
+TEST(ReadoutLimits, LimitOnlyWhenMinAndMaxDiffer) {
+    TKivOdoMeter m;
+    m.SetValue(-1e9);
+    EXPECT_EQ(m.Value(), -1e9); // equal limits: anything goes
+
+    m.SetValueMin(0);
+    m.SetValueMax(10);
+    m.SetValue(12);
+    EXPECT_EQ(m.Value(), 10);
+    m.SetValueMax(20); // a limit does not re-limit the value
+    EXPECT_EQ(m.Value(), 10);
+    m.SetValue(-5);
+    EXPECT_EQ(m.Value(), 0);
+
+    m.SetValueMin(30); // above the maximum: the maximum follows
+    EXPECT_EQ(m.ValueMax(), 30);
+    m.SetValueMax(-4); // below the minimum: the minimum follows
+    EXPECT_EQ(m.ValueMin(), -4);
+    EXPECT_EQ(m.Value(), 0);
+}
+
+// ---------------------------------------------------------------------------------------------------
+// Repaints
+
+class ReadoutPaints : public Readout {
+protected:
+    void SetUp() override {
+        m = std::make_unique<TKivOdoMeter>();
+        setUpAsMainWindow(*m);
+        m->show();
+        settle();
+    }
+    void settle() { QApplication::processEvents(); }
+    std::unique_ptr<TKivOdoMeter> m;
+};
+
+TEST_F(ReadoutPaints, UnchangedValueCausesNoRepaint) {
+    m->SetValue(532.5);
+    settle();
+    const int before = m->PaintCount();
+    ASSERT_GT(before, 0);
+    m->SetValue(532.5);
+    settle();
+    EXPECT_EQ(m->PaintCount(), before);
+
+    // Limited to the value already shown: still nothing.
+    m->SetValueMin(0);
+    m->SetValueMax(532.5);
+    settle();
+    const int limited = m->PaintCount();
+    m->SetValue(900);
+    settle();
+    EXPECT_EQ(m->PaintCount(), limited);
+}
+
+TEST_F(ReadoutPaints, ABatchOfChangesGivesOnePaint) {
+    const int before = m->PaintCount();
+    m->SetValue(600.125);
+    m->SetValueFormat("%.2f");
+    m->SetValueUnit("pm");
+    m->SetCaption("Wavelength");
+    m->SetMargin(1);
+    settle();
+    EXPECT_EQ(m->PaintCount(), before + 1);
+}
+
+TEST_F(ReadoutPaints, NothingRepaintsWhileLoading) {
+    const int before = m->PaintCount();
+    m->BeginLoading();
+    m->FrameOuter()->SetStyle(afsBump); // style changes repaint at once, except while loading
+    m->CaptionStyle()->SetTextStyle(atsRaised);
+    m->SetValue(1);
+    settle();
+    EXPECT_EQ(m->PaintCount(), before);
+    m->Loaded();
+    settle();
+    EXPECT_EQ(m->PaintCount(), before + 1);
+}
+
+// ---------------------------------------------------------------------------------------------------
+// Clear button and channel binding
+
+struct Bench {
+    TKivCustomDataServer Server;
+    TKivChannel* Add(const QString& name, TKivChannelType type) {
+        TKivChannel* c = Server.Channels()->Add();
+        c->SetName(name);
+        c->SetChannelType(type);
+        return c;
+    }
+};
+
+TEST(ReadoutBinding, BoundReadoutFollowsItsChannel) {
+    Bench b;
+    TKivChannel* other = b.Add("Other", acvtInteger);
+    TKivChannel* wl = b.Add("Wavelength", acvtDouble);
+    wl->SetAsDouble(532.5);
+    b.Server.Loaded();
+
+    TKivOdoMeter m;
+    m.SetChannel("WAVELENGTH"); // no server yet: nothing bound
+    EXPECT_EQ(m.ChannelIndex(), -1);
+    m.SetDataServer(&b.Server);
+    EXPECT_EQ(m.Value(), 532.5); // told the current value at once
+    EXPECT_EQ(m.ChannelIndex(), wl->Index());
+    wl->SetAsDouble(600.25);
+    EXPECT_EQ(m.Value(), 600.25);
+
+    // OnChangingValue may change a channel's value on its way in; the program's own assignment
+    // does not pass through it.
+    m.OnChangingValue = [](QObject*, Extended& v) { v *= 2; };
+    wl->SetAsDouble(10);
+    EXPECT_EQ(m.Value(), 20);
+    m.SetValue(7);
+    EXPECT_EQ(m.Value(), 7);
+    m.OnChangingValue = nullptr;
+
+    // Another channel: the old one no longer reaches us.
+    other->SetAsInteger(3);
+    m.SetChannel("Other");
+    EXPECT_EQ(m.Value(), 3);
+    EXPECT_FALSE(wl->Clients().contains(&m));
+    wl->SetAsDouble(1);
+    EXPECT_EQ(m.Value(), 3);
+}
+
+TEST(ReadoutBinding, UntypedChannelsGiveTheMinimum) {
+    Bench b;
+    TKivChannel* flag = b.Add("Flag", acvtBoolean);
+    flag->SetAsBoolean(true);
+    b.Server.Loaded();
+    TKivOdoMeter m;
+    m.SetValueMin(-3);
+    m.SetValueMax(3);
+    m.SetDataServer(&b.Server);
+    m.SetChannel("Flag");
+    EXPECT_EQ(m.Value(), -3);
+}
+
+TEST(ReadoutBinding, ReloadedNamesRebindToTheChannelNowCalledSo) {
+    Bench b;
+    TKivChannel* a = b.Add("A", acvtInteger);
+    TKivChannel* c = b.Add("C", acvtInteger);
+    c->SetAsInteger(5);
+    b.Server.Loaded();
+    TKivOdoMeter m;
+    m.SetDataServer(&b.Server);
+    m.SetChannel("A");
+    ASSERT_TRUE(a->Clients().contains(&m));
+
+    a->SetName("Old");
+    c->SetName("A");
+    b.Server.Loaded(); // tells every client that the channel list changed
+    EXPECT_FALSE(a->Clients().contains(&m)) << "still listening to the channel that lost the name";
+    EXPECT_TRUE(c->Clients().contains(&m));
+    EXPECT_EQ(m.Value(), 5);
+    EXPECT_EQ(m.ChannelIndex(), c->Index());
+}
+
+TEST(ReadoutBinding, NoDanglingReferenceWhenChannelOrServerGoes) {
+    auto server = std::make_unique<TKivCustomDataServer>();
+    server->Channels()->Add()->SetName("First");
+    TKivChannel* wl = server->Channels()->Add();
+    wl->SetName("Wavelength");
+    wl->SetChannelType(acvtDouble);
+    server->Loaded();
+    TKivOdoMeter m;
+    m.SetDataServer(server.get());
+    m.SetChannel("Wavelength");
+    ASSERT_EQ(m.ChannelIndex(), 1);
+
+    server->Channels()->Delete(0); // renumbering: the index follows the channel
+    EXPECT_EQ(m.ChannelIndex(), 0);
+    server->Channels()->Delete(0); // our channel is gone
+    EXPECT_EQ(m.ChannelIndex(), -1);
+    renderOf(m);
+    pressAt(m, QPoint(m.ClearButtonRect().Left + 7, m.ClearButtonRect().Top + 7), QEvent::MouseButtonPress);
+    pressAt(m, QPoint(1, 1), QEvent::MouseButtonRelease); // clearing a channel that is gone: nothing
+
+    server.reset();
+    EXPECT_EQ(m.DataServer(), nullptr);
+    m.SetChannel("Other"); // works on without a server
+
+    // The other way round: a destroyed readout leaves no client behind.
+    TKivCustomDataServer s2;
+    TKivChannel* ch = s2.Channels()->Add();
+    ch->SetName("X");
+    s2.Loaded();
+    {
+        TKivOdoMeter gone;
+        gone.SetDataServer(&s2);
+        gone.SetChannel("X");
+        ASSERT_TRUE(ch->Clients().contains(&gone));
+    }
+    EXPECT_TRUE(ch->Clients().isEmpty());
+    EXPECT_TRUE(s2.Clients().isEmpty());
+    ch->SetAsInteger(9); // would reach a dead readout otherwise
+}
+
+TEST_F(Readout, ClearButtonClearsTheChannelOnReleaseAnywhere) {
+    Bench b;
+    TKivChannel* wl = b.Add("Wavelength", acvtDouble);
+    wl->SetAsDouble(532.5);
+    b.Server.Loaded();
+    TKivOdoMeter m;
+    m.SetCaption("Wavelength");
+    m.SetDataServer(&b.Server);
+    m.SetChannel("Wavelength");
+    int cleared = 0;
+    m.OnClear = [&](QObject* sender) {
+        EXPECT_EQ(sender, &m);
+        ++cleared;
+    };
+    renderOf(m);
+    const TRect button = m.ClearButtonRect();
+    ASSERT_EQ(button.Width(), 14);
+
+    // A press outside the button raises nothing at release.
+    pressAt(m, QPoint(30, 30), QEvent::MouseButtonPress);
+    EXPECT_FALSE(m.ClearButtonDown());
+    pressAt(m, QPoint(button.Left + 3, button.Top + 3), QEvent::MouseButtonRelease);
+    EXPECT_EQ(cleared, 0);
+    EXPECT_EQ(wl->AsDouble(), 532.5);
+
+    // Pressed on it, the button draws pushed (its dot one pixel further down and right).
+    pressAt(m, QPoint(button.Left + 7, button.Top + 7), QEvent::MouseButtonPress);
+    EXPECT_TRUE(m.ClearButtonDown());
+    const QImage down = renderOf(m);
+    EXPECT_EQ(px(down, button.Right - 4, button.Top + 8), Maroon);
+    pressAt(m, QPoint(-50, 300), QEvent::MouseButtonRelease);
+    EXPECT_FALSE(m.ClearButtonDown());
+    EXPECT_EQ(cleared, 1);
+    EXPECT_EQ(wl->AsDouble(), 0);
+    EXPECT_EQ(m.Value(), 0);
+    const QImage up = renderOf(m);
+    EXPECT_NE(px(up, button.Right - 4, button.Top + 8), Maroon);
+    EXPECT_EQ(px(up, button.Right - 5, button.Top + 7), Maroon);
+}
+
+// ---------------------------------------------------------------------------------------------------
+// A format that does not fit
+
+TEST_F(Readout, MisfittingFormatIsReportedOnceAndShowsNoValue) {
+    QStringList reports;
+    SetKivErrorHandler([&](const QString& message) { reports << message; });
+    TKivOdoMeter m;
+    setUpAsMainWindow(m);
+    m.SetValueFormat("%s");
+    m.SetValue(532.5);
+    QImage img = renderOf(m);
+    m.SetValue(600);
+    img = renderOf(m);
+    renderOf(m);
+    EXPECT_TRUE(reports.isEmpty()) << "reported inside the paint";
+    QApplication::processEvents();
+    ASSERT_EQ(reports.size(), 1);
+    EXPECT_TRUE(reports[0].contains("%s"));
+    EXPECT_TRUE(inkBox(img, Fuchsia, QRect(0, 0, 344, 37)).isEmpty());
+    EXPECT_EQ(m.DisplayText(), "nm");
+
+    // A new format that does not fit either is worth one more report; a fitting one shows again.
+    m.SetValueFormat("%f %f");
+    renderOf(m);
+    renderOf(m);
+    QApplication::processEvents();
+    EXPECT_EQ(reports.size(), 2);
+    m.SetValueFormat("%.1f");
+    EXPECT_EQ(m.DisplayText(), "600.0 nm");
+    SetKivErrorHandler(nullptr);
+}
+
+// ---------------------------------------------------------------------------------------------------
+// Accessibility
+
+TEST_F(Readout, ScreenReaderHearsCaptionAndShownText) {
+    TKivOdoMeter m;
+    setUpAsMainWindow(m);
+    m.SetValue(532.5);
+    QAccessibleInterface* a = QAccessible::queryAccessibleInterface(&m);
+    ASSERT_NE(a, nullptr);
+    EXPECT_EQ(a->role(), QAccessible::StaticText);
+    EXPECT_EQ(a->text(QAccessible::Name), "Current Wavelength");
+    EXPECT_EQ(a->text(QAccessible::Value), "532.500 nm");
+    ASSERT_NE(a->valueInterface(), nullptr);
+    EXPECT_EQ(a->valueInterface()->currentValue().toDouble(), 532.5);
+
+    m.SetValue(600.25);
+    m.SetCaption("Wavelength 2");
+    EXPECT_EQ(a->text(QAccessible::Value), "600.250 nm");
+    EXPECT_EQ(a->text(QAccessible::Description), "600.250 nm");
+    EXPECT_EQ(a->text(QAccessible::Name), "Wavelength 2");
+}
+
+} // namespace
