@@ -365,7 +365,7 @@ int main(int argc, char** argv) {
     gallery.show();
     if (parser.isSet(shot)) {
         const QString file = parser.value(shot);
-        QTimer::singleShot(800, &gallery, [&] {
+        QTimer::singleShot(800, &gallery, [&gallery, file] {
             // The screen's own pixels, as the window system shows them.
             QPixmap pixmap = gallery.screen()->grabWindow(gallery.winId());
             // A window taller than the screen is cut off there; then the widget paints itself.
