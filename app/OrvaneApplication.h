@@ -5,6 +5,7 @@
 #include <QString>
 
 #include <functional>
+#include <type_traits>
 
 class OrvaneApplication : public QApplication {
     Q_OBJECT
@@ -31,6 +32,12 @@ bool runGuarded(const std::function<void()>& Body);
 // the catch in notify() stays the last resort.
 template <typename Handler> auto guarded(Handler handler) {
     return [handler = std::move(handler)](auto&&... args) {
-        runGuarded([&] { handler(std::forward<decltype(args)>(args)...); });
+        runGuarded([&] {
+            // A handler may take fewer parameters than the signal has (a timer's private tag).
+            if constexpr (std::is_invocable_v<const Handler&, decltype(args)...>)
+                handler(std::forward<decltype(args)>(args)...);
+            else
+                handler();
+        });
     };
 }

@@ -1,6 +1,844 @@
 #include "fMain.h"
 
-TfrmMain::TfrmMain(QWidget* parent) : QWidget(parent) {
-    setWindowTitle(QStringLiteral("Orvane"));
-    resize(735, 686);
+#include "ui_fMain.h"
+
+#include "ImageList.h"
+#include "KivButton.h"
+#include "KivComm.h"
+#include "KivCommon.h"
+#include "KivFrame.h"
+#include "KivIndicator.h"
+#include "KivLEDBtn.h"
+#include "KivStrUtils.h"
+#include "OrvaneApplication.h"
+#include "fExpertMode1.h"
+#include "fExpertMode2.h"
+#include "znLog.h"
+
+#include <QButtonGroup>
+#include <QCloseEvent>
+#include <QDir>
+#include <QFileInfo>
+#include <QGuiApplication>
+#include <QImage>
+#include <QScreen>
+#include <QStandardPaths>
+#include <QTimer>
+
+TfrmMain* frmMain = nullptr;
+
+namespace {
+
+// The value of a reply field "key=value": the text between the first and a second "=". A field without
+// "=" has no value, and the caller keeps what it had.
+bool fieldValue(const QString& Token, QString& Value) {
+    QStringList parts;
+    SplitTokens(Token, u"=", parts);
+    if (parts.size() < 2)
+        return false;
+    Value = parts[1];
+    return true;
+}
+
+void readInt(const QString& Token, int& Field) {
+    QString value;
+    if (fieldValue(Token, value))
+        Field = parseIntDefault(value, 0);
+}
+
+void readReal(const QString& Token, double& Field) {
+    QString value;
+    if (fieldValue(Token, value))
+        Field = StrToFloatDefault(value, 0);
+}
+
+void readText(const QString& Token, QString& Field) {
+    QString value;
+    if (fieldValue(Token, value))
+        Field = value;
+}
+
+// The blaze comes with its unit ("500nm"): the number is the value without its last two characters.
+void readBlaze(const QString& Token, double& Field) {
+    QString value;
+    if (fieldValue(Token, value))
+        Field = value.size() < 2 ? 0 : StrToFloatDefault(QStringView(value).chopped(2), 0);
+}
+
+constexpr int ConnectPortCount = 22; // "COM1" to "COM22"
+
+} // namespace
+
+TfrmMain::TfrmMain(QWidget* parent) : QWidget(parent), ui(std::make_unique<Ui::TfrmMain>()) {
+    ui->setupUi(this);
+    setupComponents();
+    setupDesignTimeSettings();
+    connectHandlers();
+    runGuarded([this] { FormCreate(); });
+}
+
+TfrmMain::~TfrmMain() {
+    if (frmMain == this)
+        frmMain = nullptr;
+}
+
+TfrmMain::Fields TfrmMain::fields(int Index) {
+    if (Index == 0)
+        return {FConnectStep1,      FPortIndex1, FReply1,     FCommand1,
+                FTargetWavelength1, FBusy1,      FScanState1, FScanStep1};
+    return {FConnectStep2,      FPortIndex2, FReply2,     FCommand2,
+            FTargetWavelength2, FBusy2,      FScanState2, FScanStep2};
+}
+
+void TfrmMain::setupComponents() {
+    imgLogo = ui->imgLogo;
+    rgSelection = ui->rgSelection;
+    btnClose = ui->btnClose;
+    gbSpectroGraph1 = ui->gbSpectroGraph1;
+    gbSpectroGraph2 = ui->gbSpectroGraph2;
+    btnComm1 = ui->btnComm1;
+    btnComm2 = ui->btnComm2;
+    lblName1 = ui->lblName1;
+    lblName2 = ui->lblName2;
+    bntInitialize1 = ui->bntInitialize1;
+    bntInitialize2 = ui->bntInitialize2;
+    meterCurrWavelength1 = ui->meterCurrWavelength1;
+    meterCurrWavelength2 = ui->meterCurrWavelength2;
+    rbGrating11 = ui->rbGrating11;
+    rbGrating12 = ui->rbGrating12;
+    rbGrating13 = ui->rbGrating13;
+    rbGrating21 = ui->rbGrating21;
+    rbGrating22 = ui->rbGrating22;
+    rbGrating23 = ui->rbGrating23;
+    txtGroove11 = ui->txtGroove11;
+    txtGroove12 = ui->txtGroove12;
+    txtGroove13 = ui->txtGroove13;
+    txtGroove21 = ui->txtGroove21;
+    txtGroove22 = ui->txtGroove22;
+    txtGroove23 = ui->txtGroove23;
+    txtBlaze11 = ui->txtBlaze11;
+    txtBlaze12 = ui->txtBlaze12;
+    txtBlaze13 = ui->txtBlaze13;
+    txtBlaze21 = ui->txtBlaze21;
+    txtBlaze22 = ui->txtBlaze22;
+    txtBlaze23 = ui->txtBlaze23;
+    txtMoveWavelength1 = ui->txtMoveWavelength1;
+    txtMoveWavelength2 = ui->txtMoveWavelength2;
+    btnMove1 = ui->btnMove1;
+    btnMove2 = ui->btnMove2;
+    btnMoveStop1 = ui->btnMoveStop1;
+    btnMoveStop2 = ui->btnMoveStop2;
+    btnJogMinus1 = ui->btnJogMinus1;
+    btnJogMinus2 = ui->btnJogMinus2;
+    btnJogPlus1 = ui->btnJogPlus1;
+    btnJogPlus2 = ui->btnJogPlus2;
+    txtJogStep1 = ui->txtJogStep1;
+    txtJogStep2 = ui->txtJogStep2;
+    txtScanStart1 = ui->txtScanStart1;
+    txtScanStart2 = ui->txtScanStart2;
+    txtScanEnd1 = ui->txtScanEnd1;
+    txtScanEnd2 = ui->txtScanEnd2;
+    txtScanPointRes1 = ui->txtScanPointRes1;
+    txtScanPointRes2 = ui->txtScanPointRes2;
+    txtScanPointCount1 = ui->txtScanPointCount1;
+    txtScanPointCount2 = ui->txtScanPointCount2;
+    txtScanTime1 = ui->txtScanTime1;
+    txtScanTime2 = ui->txtScanTime2;
+    txtScanPointTime1 = ui->txtScanPointTime1;
+    txtScanPointTime2 = ui->txtScanPointTime2;
+    txtScanPeriodCount1 = ui->txtScanPeriodCount1;
+    txtScanPeriodCount2 = ui->txtScanPeriodCount2;
+    btnScan1 = ui->btnScan1;
+    btnScan2 = ui->btnScan2;
+    btnScanStop1 = ui->btnScanStop1;
+    btnScanStop2 = ui->btnScanStop2;
+    cbExpertMode1 = ui->cbExpertMode1;
+    cbExpertMode2 = ui->cbExpertMode2;
+    memoLog1 = ui->memoLog1;
+    memoLog2 = ui->memoLog2;
+
+    // Non-visual components of the form.
+    Comm1 = new TKivComm(this);
+    Comm1->setObjectName(QStringLiteral("Comm1"));
+    Comm2 = new TKivComm(this);
+    Comm2->setObjectName(QStringLiteral("Comm2"));
+    auto makeTimer = [this](const char* name, int interval) {
+        auto* timer = new QTimer(this);
+        timer->setObjectName(QLatin1String(name));
+        timer->setInterval(interval);
+        return timer;
+    };
+    tmrConnect1 = makeTimer("tmrConnect1", 1000);
+    tmrConnect2 = makeTimer("tmrConnect2", 1000);
+    tmrScanTime1 = makeTimer("tmrScanTime1", 10);
+    tmrScanTime2 = makeTimer("tmrScanTime2", 10);
+    LogFile = new TznLog(this);
+    LogFile->setObjectName(QStringLiteral("LogFile"));
+    BtnSkinnerXP = new TKivBtnSkinner(this);
+    BtnSkinnerXP->setObjectName(QStringLiteral("BtnSkinnerXP"));
+    imlMain = new TImageList(16, 16, this);
+    imlMain->setObjectName(QStringLiteral("imlMain"));
+    imlMain24 = new TImageList(24, 24, this);
+    imlMain24->setObjectName(QStringLiteral("imlMain24"));
+    rgSelectionItems = new QButtonGroup(this);
+    rgSelectionItems->addButton(ui->rgSelectionItem0, 0);
+    rgSelectionItems->addButton(ui->rgSelectionItem1, 1);
+    rgSelectionItems->addButton(ui->rgSelectionItem2, 2);
+
+    FPanels[0] = {gbSpectroGraph1,
+                  btnComm1,
+                  lblName1,
+                  bntInitialize1,
+                  meterCurrWavelength1,
+                  {rbGrating11, rbGrating12, rbGrating13},
+                  {txtGroove11, txtGroove12, txtGroove13},
+                  {txtBlaze11, txtBlaze12, txtBlaze13},
+                  txtMoveWavelength1,
+                  btnMove1,
+                  btnMoveStop1,
+                  btnJogMinus1,
+                  btnJogPlus1,
+                  txtJogStep1,
+                  cbExpertMode1,
+                  memoLog1,
+                  Comm1,
+                  tmrConnect1};
+    FPanels[1] = {gbSpectroGraph2,
+                  btnComm2,
+                  lblName2,
+                  bntInitialize2,
+                  meterCurrWavelength2,
+                  {rbGrating21, rbGrating22, rbGrating23},
+                  {txtGroove21, txtGroove22, txtGroove23},
+                  {txtBlaze21, txtBlaze22, txtBlaze23},
+                  txtMoveWavelength2,
+                  btnMove2,
+                  btnMoveStop2,
+                  btnJogMinus2,
+                  btnJogPlus2,
+                  txtJogStep2,
+                  cbExpertMode2,
+                  memoLog2,
+                  Comm2,
+                  tmrConnect2};
+}
+
+// ---- Design-time settings that the window description cannot express ----------------------------------
+// Fonts in pixels, the window's colours, the component settings of the form, the skinner's bitmaps and the
+// image lists with the buttons' glyphs.
+void TfrmMain::setupDesignTimeSettings() {
+    QFont formFont(QStringLiteral("Arial"));
+    formFont.setPixelSize(13);
+    formFont.setBold(false); // stated, so that controls in a bold group box stay regular
+    setFont(formFont);
+    QPalette white = palette();
+    white.setColor(QPalette::Window, Qt::white);
+    setPalette(white);
+    setAutoFillBackground(true);
+    setFixedSize(735, 686);
+
+    QFont boldFont = formFont;
+    boldFont.setBold(true);
+    for (QGroupBox* box : findChildren<QGroupBox*>()) {
+        box->setFont(boldFont);
+        for (QWidget* child : box->findChildren<QWidget*>(Qt::FindDirectChildrenOnly))
+            if (!qobject_cast<QGroupBox*>(child))
+                child->setFont(formFont);
+    }
+
+    for (TKivComm* comm : {Comm1, Comm2}) {
+        comm->SetEventChar('*');
+        comm->SetBinaryMode(true);
+        comm->SetCheckParity(false);
+        comm->SetDiscardNull(true);
+        comm->SetCommEvents(TCommEvents{EVRXCHAR, EVRXFLAG, EVTXEMPTY});
+        comm->SetPriority(tpNormal);
+        comm->SetMonitorInterval(1000);
+    }
+    Comm1->SetPort(COM04);
+
+    LogFile->SetDateFormat(QStringLiteral("yyyy_mm_dd"));
+    LogFile->SetLogBy(lbDate);
+    LogFile->SetOptions(TznLogOptions() | loAppendDate | loAppendLineBreak | loAppendTime);
+
+    BtnSkinnerXP->SetFixedWidth(4);
+    BtnSkinnerXP->SetFixedHeight(4);
+    BtnSkinnerXP->SetTransparentColor(clFuchsia);
+    BtnSkinnerXP->SetBitmapNormal(QImage(QStringLiteral(":/orvane/skin/normal.bmp")));
+    BtnSkinnerXP->SetBitmapDown(QImage(QStringLiteral(":/orvane/skin/down.bmp")));
+    BtnSkinnerXP->SetBitmapEnter(QImage(QStringLiteral(":/orvane/skin/enter.bmp")));
+    BtnSkinnerXP->SetBitmapDisabled(QImage(QStringLiteral(":/orvane/skin/disabled.bmp")));
+    BtnSkinnerXP->SetBitmapFocused(QImage(QStringLiteral(":/orvane/skin/focused.bmp")));
+    for (int index : {11, 12, 13, 61, 73, 74})
+        imlMain->SetImage(index, QImage(QStringLiteral(":/orvane/iml16/%1.png").arg(index)));
+    imlMain24->SetImage(0, QImage(QStringLiteral(":/orvane/iml24/0.png")));
+
+    QFont buttonFont = formFont;
+    auto skin = [&](TKivButton* button) {
+        button->setFont(buttonFont);
+        button->SetFlat(false);
+        button->SetThemeAware(false);
+        button->SetColor(clAqua);
+        button->SetSkinner(BtnSkinnerXP);
+    };
+    auto glyph = [&](TKivBitBtn* button, TImageList* images, int index) {
+        skin(button);
+        button->SetImages(images);
+        button->SetImageIndex(index);
+    };
+    glyph(btnClose, imlMain24, 0);
+    for (int i = 0; i < 2; ++i) {
+        Panel& p = FPanels[i];
+        skin(p.btnComm);
+        p.btnComm->LED()->SetWidth(15);
+        p.btnComm->LED()->SetHeight(15);
+        p.btnComm->LED()->SetShape(alsCircle);
+        p.btnComm->LED()->SetOffColor(clRed);
+        p.btnComm->SetMargin(0);
+        p.btnComm->SetSpacing(0);
+        glyph(p.bntInitialize, imlMain, 11);
+        glyph(p.btnMove, imlMain, 74);
+        glyph(p.btnMoveStop, imlMain, 73);
+        glyph(p.btnJogMinus, imlMain, 12);
+        glyph(p.btnJogPlus, imlMain, 13);
+        p.btnJogPlus->SetGlyphLayout(blGlyphRight);
+
+        p.lblName->setFrameShape(QFrame::Panel);
+        p.lblName->setFrameShadow(QFrame::Plain);
+        p.lblName->setLineWidth(1);
+        QPalette face = p.lblName->palette();
+        face.setColor(QPalette::Window, ColorToQColor(clBtnFace));
+        p.lblName->setPalette(face);
+
+        TKivOdoMeter* meter = p.meterCurrWavelength;
+        meter->BeginLoading();
+        meter->SetColor(clNavy);
+        QFont captionFont = formFont;
+        captionFont.setBold(true);
+        meter->SetFont(TKivFont{captionFont, clWindowText, 0});
+        meter->SetTransparentColor(clWhite);
+        meter->SetAlignment(taLeftJustify);
+        meter->SetCaption(QStringLiteral("Current Wavelength"));
+        meter->SetCaptionWidth(140);
+        meter->SetFrameColor(clWhite);
+        for (TKivFrame* frame : {meter->FrameInner(), meter->FrameOuter()}) {
+            frame->SetVisible(false);
+            frame->SetEnabled(false);
+        }
+        meter->SetMargin(0);
+        meter->SetLayout(tlCenter);
+        meter->SetShowClearButton(false);
+        meter->SetValueFormat(QStringLiteral("%.3f"));
+        meter->SetValueUnit(QStringLiteral("nm"));
+        QFont unitFont(QStringLiteral("Arial"));
+        unitFont.setPixelSize(11);
+        unitFont.setBold(false);
+        meter->SetValueUnitFont(TKivFont{unitFont, clWhite, 0});
+        QFont valueFont(QStringLiteral("Arial"));
+        valueFont.setPixelSize(24);
+        valueFont.setBold(true);
+        meter->SetValueFont(TKivFont{valueFont, clFuchsia, 0});
+        meter->Loaded();
+
+        QPalette aqua = p.memoLog->palette();
+        aqua.setColor(QPalette::Base, ColorToQColor(clAqua));
+        aqua.setColor(QPalette::Text, Qt::black);
+        p.memoLog->setPalette(aqua);
+    }
+    glyph(btnScan1, imlMain, 61);
+    glyph(btnScan2, imlMain, 61);
+    glyph(btnScanStop1, imlMain, 73);
+    glyph(btnScanStop2, imlMain, 73);
+}
+// ---- End of the design-time settings -----------------------------------------------------------------
+
+void TfrmMain::connectHandlers() {
+    connect(btnClose, &QPushButton::clicked, this, guarded([this](bool) { btnCloseClick(); }));
+    connect(rgSelectionItems, &QButtonGroup::idClicked, this, guarded([this](int) { rgSelectionClick(); }));
+    connect(memoLog1, &QPlainTextEdit::textChanged, this, guarded([this] { memoLog1Change(); }));
+    connect(memoLog2, &QPlainTextEdit::textChanged, this, guarded([this] { memoLog2Change(); }));
+
+    auto click = [this](QAbstractButton* button, void (TfrmMain::*handler)()) {
+        connect(button, &QAbstractButton::clicked, this,
+                guarded([this, handler](bool) { (this->*handler)(); }));
+    };
+    click(btnComm1, &TfrmMain::btnComm1Click);
+    click(btnComm2, &TfrmMain::btnComm2Click);
+    click(bntInitialize1, &TfrmMain::bntInitialize1Click);
+    click(bntInitialize2, &TfrmMain::bntInitialize2Click);
+    click(btnMove1, &TfrmMain::btnMove1Click);
+    click(btnMove2, &TfrmMain::btnMove2Click);
+    click(btnMoveStop1, &TfrmMain::btnMoveStop1Click);
+    click(btnMoveStop2, &TfrmMain::btnMoveStop2Click);
+    click(btnJogPlus1, &TfrmMain::btnJogPlus1Click);
+    click(btnJogPlus2, &TfrmMain::btnJogPlus2Click);
+    click(btnJogMinus1, &TfrmMain::btnJogMinus1Click);
+    click(btnJogMinus2, &TfrmMain::btnJogMinus2Click);
+    click(cbExpertMode1, &TfrmMain::cbExpertMode1Click);
+    click(cbExpertMode2, &TfrmMain::cbExpertMode2Click);
+    connect(tmrConnect1, &QTimer::timeout, this, guarded([this] { tmrConnect1Timer(); }));
+    connect(tmrConnect2, &QTimer::timeout, this, guarded([this] { tmrConnect2Timer(); }));
+
+    // The serial components raise their events on this thread; a handler's error goes to the general
+    // error handler like that of any other handler.
+    Comm1->OnEventCharReceived = guarded([this](QObject* s, int n) { Comm1EventCharReceived(s, n); });
+    Comm2->OnEventCharReceived = guarded([this](QObject* s, int n) { Comm2EventCharReceived(s, n); });
+    Comm1->OnReceived = guarded([this](QObject* s, int n) { Comm1Received(s, n); });
+    Comm2->OnReceived = guarded([this](QObject* s, int n) { Comm2Received(s, n); });
+}
+
+// ---- Start-up, shut-down, selector, log --------------------------------------------------------------
+
+QString TfrmMain::chooseLogFolder() const {
+    const QString besideProgram =
+        QDir(QCoreApplication::applicationDirPath()).filePath(QStringLiteral("Logs"));
+    QDir dir;
+    if (!QFileInfo::exists(besideProgram))
+        dir.mkdir(besideProgram); // one level; a failure shows below
+    const QFileInfo info(besideProgram);
+    if (info.isDir() && info.isWritable())
+        return besideProgram;
+    // An installed program's folder is not writable: keep the log in the user's state folder instead.
+    QString state = qEnvironmentVariable("XDG_STATE_HOME");
+    if (state.isEmpty())
+        state = QDir::home().filePath(QStringLiteral(".local/state"));
+    const QString fallback = QDir(state).filePath(QStringLiteral("Orvane/Logs"));
+    dir.mkpath(fallback);
+    return fallback;
+}
+
+void TfrmMain::FormCreate() {
+    FScanLock1 = std::make_unique<std::recursive_mutex>();
+    FScanLock2 = std::make_unique<std::recursive_mutex>();
+    rgSelectionItems->button(0)->setChecked(true);
+    FLogFolder = chooseLogFolder();
+    LogFile->SetLogPath(FLogFolder);
+    LogFile->SetFileName(QStringLiteral("log.txt"));
+    LogFile->SetActive(true);
+}
+
+void TfrmMain::showEvent(QShowEvent* event) {
+    QWidget::showEvent(event);
+    if (!event->spontaneous())
+        runGuarded([this] { FormShow(); });
+}
+
+void TfrmMain::FormShow() {
+    if (QScreen* screen = this->screen()) {
+        QRect frame = frameGeometry();
+        frame.moveCenter(screen->availableGeometry().center());
+        move(frame.topLeft());
+    }
+    rgSelectionItems->button(0)->setChecked(true);
+    gbSpectroGraph1->setEnabled(true);
+    gbSpectroGraph2->setEnabled(false);
+}
+
+void TfrmMain::closeEvent(QCloseEvent* event) {
+    runGuarded([this] { FormClose(); });
+    event->accept();
+}
+
+void TfrmMain::FormClose() {
+    Comm1->Purge();
+    Comm1->CloseComm();
+    FScanLock1.reset();
+    FScanLock2.reset();
+    LogFile->SetActive(false);
+}
+
+void TfrmMain::btnCloseClick() {
+    close();
+}
+
+void TfrmMain::rgSelectionClick() {
+    const int item = rgSelectionItems->checkedId();
+    gbSpectroGraph1->setEnabled(item == 0 || item == 2);
+    gbSpectroGraph2->setEnabled(item == 1 || item == 2);
+}
+
+void TfrmMain::AddLog1(const QString& Text) {
+    AddLog(0, Text);
+}
+void TfrmMain::AddLog2(const QString& Text) {
+    AddLog(1, Text);
+}
+
+void TfrmMain::AddLog(int Index, const QString& Text) {
+    // The pane gets the line even when the file cannot take it: the error still reaches the user.
+    struct AppendToPane {
+        QPlainTextEdit* pane;
+        const QString& text;
+        ~AppendToPane() { pane->appendPlainText(text); }
+    } append{panel(Index).memoLog, Text};
+    LogFile->WriteLine(Text);
+}
+
+void TfrmMain::memoLog1Change() {
+    memoLogChange(0);
+}
+void TfrmMain::memoLog2Change() {
+    memoLogChange(1);
+}
+
+void TfrmMain::memoLogChange(int Index) {
+    QPlainTextEdit* pane = panel(Index).memoLog;
+    if (pane->blockCount() > 10000)
+        pane->clear();
+}
+
+// ---- Controller protocol -----------------------------------------------------------------------------
+
+void TfrmMain::SendCommand1(TCommandKind Kind) {
+    SendCommand(0, Kind);
+}
+void TfrmMain::SendCommand2(TCommandKind Kind) {
+    SendCommand(1, Kind);
+}
+
+void TfrmMain::SendCommand(int Index, TCommandKind Kind) {
+    Panel& p = panel(Index);
+    Fields f = fields(Index);
+    if (Kind == ckMove || Kind == ckStop || Kind == ckSelectGrating || Kind == ckInitialize)
+        f.FBusy = true;
+    f.FReply.clear();
+    p.Comm->Purge();
+    QByteArray command;
+    switch (Kind) {
+    case ckStatus:
+        command = "IA";
+        break;
+    case ckInfo:
+        command = "IB";
+        break;
+    case ckMove:
+        command = "GU" + formatGeneral(f.FTargetWavelength).toLatin1();
+        break;
+    case ckStop:
+        command = "GX";
+        break;
+    case ckSelectGrating: {
+        const int grating = p.rbGrating[0]->isChecked() ? 1 : p.rbGrating[1]->isChecked() ? 2 : 3;
+        command = "GS" + QByteArray::number(grating);
+        break;
+    }
+    case ckInitialize:
+        command = "GA";
+        break;
+    }
+    command += '\r';
+    p.Comm->WriteData(command);
+    if (Kind == ckMove)
+        AddLog(Index, QStringLiteral("Moving To ") + formatGeneral(f.FTargetWavelength));
+    else if (Kind == ckInitialize)
+        AddLog(Index, QStringLiteral("Initialization ...."));
+    f.FCommand = Kind;
+}
+
+void TfrmMain::Comm1EventCharReceived(QObject*, int ACount) {
+    CommEventCharReceived(0, ACount);
+}
+void TfrmMain::Comm2EventCharReceived(QObject*, int ACount) {
+    CommEventCharReceived(1, ACount);
+}
+
+void TfrmMain::CommEventCharReceived(int Index, int ACount) {
+    Panel& p = panel(Index);
+    Fields f = fields(Index);
+    if (p.cbExpertMode->isChecked())
+        return; // the terminal reads the port
+    auto readReply = [&] {
+        f.FReply = p.Comm->ReadData(ACount);
+        return QString::fromLatin1(f.FReply);
+    };
+    switch (f.FCommand) {
+    case ckStatus:
+        ParseStatusReply(Index, readReply());
+        f.FBusy = false;
+        break;
+    case ckInfo:
+        ParseInfoReply(Index, readReply());
+        break;
+    case ckMove:
+        ParsePositionReply(Index, readReply());
+        f.FBusy = false;
+        p.btnMove->setText(QStringLiteral("MOVE"));
+        AddLog(Index, QStringLiteral("Moving Ok"));
+        if (f.FScanStep == 2)
+            f.FScanStep = 1;
+        break;
+    case ckStop:
+        break; // left queued until the next command's purge
+    case ckSelectGrating:
+        DelayMs(300);
+        readReply();
+        SendCommand(Index, ckMove);
+        break;
+    case ckInitialize:
+        readReply();
+        AddLog(Index, QStringLiteral("Initialization Ok"));
+        SendCommand(Index, ckStatus);
+        break;
+    }
+}
+
+void TfrmMain::ParseStatusReply(int Index, const QString& Text) {
+    TSpectrographInfo& s = FSpectrograph[Index];
+    Panel& p = panel(Index);
+    QStringList tokens;
+    SplitTokens(Text, u"/", tokens);
+    if (tokens.size() > 5) {
+        readInt(tokens[0], s.StatusValue0);
+        readInt(tokens[1], s.CurrentGrating);
+        readInt(tokens[2], s.StatusValue2);
+        readReal(tokens[3], s.CurrentWavelength);
+        readInt(tokens[4], s.StatusValue4);
+    }
+    p.lblName->setText(s.Name);
+    if (s.CurrentGrating >= 1 && s.CurrentGrating <= 3)
+        p.rbGrating[s.CurrentGrating - 1]->setChecked(true);
+    p.meterCurrWavelength->SetValue(s.CurrentWavelength);
+}
+
+void TfrmMain::ParsePositionReply(int Index, const QString& Text) {
+    TSpectrographInfo& s = FSpectrograph[Index];
+    QStringList tokens;
+    SplitTokens(Text, u"/", tokens);
+    if (tokens.size() >= 2)
+        readReal(tokens[1], s.CurrentWavelength);
+    panel(Index).meterCurrWavelength->SetValue(s.CurrentWavelength);
+}
+
+void TfrmMain::ParseInfoReply(int Index, const QString& Text) {
+    TSpectrographInfo& s = FSpectrograph[Index];
+    Panel& p = panel(Index);
+    QStringList tokens;
+    SplitTokens(Text, u"/", tokens);
+    if (tokens.size() <= 4)
+        return;
+    readText(tokens[0], s.Name);
+    readText(tokens[1], s.InfoText1);
+    readInt(tokens[2], s.InfoValue2);
+    readInt(tokens[3], s.GratingCount);
+    readInt(tokens[4], s.InfoValue4);
+    p.lblName->setText(s.Name);
+    if (s.GratingCount >= 1 && s.GratingCount <= 3)
+        for (int row = 0; row < 3; ++row) {
+            const bool fitted = row < s.GratingCount;
+            p.rbGrating[row]->setEnabled(fitted);
+            p.txtGroove[row]->setEnabled(fitted);
+            p.txtBlaze[row]->setEnabled(fitted);
+        }
+    // Only whole grating blocks are read: a short reply or a count beyond the table never reads past the
+    // reply's tokens or writes past the table.
+    constexpr int blockSize = 11;
+    const int gratings = std::min<int>(s.GratingCount, static_cast<int>(s.Gratings.size()));
+    for (int g = 0; g < gratings; ++g) {
+        const int first = 5 + blockSize * g;
+        if (first + 9 >= tokens.size())
+            break;
+        TGratingInfo& info = s.Gratings[g];
+        readInt(tokens[first + 0], info.Value0);
+        readInt(tokens[first + 1], info.Value1);
+        readInt(tokens[first + 2], info.Groove);
+        readBlaze(tokens[first + 3], info.Blaze);
+        readInt(tokens[first + 4], info.Value4);
+        readInt(tokens[first + 5], info.Value5);
+        readReal(tokens[first + 6], info.Value6);
+        readInt(tokens[first + 7], info.Value7);
+        readReal(tokens[first + 8], info.Value8);
+        readInt(tokens[first + 9], info.Value9);
+    }
+    for (int row = 0; row < 3; ++row) {
+        p.txtGroove[row]->setText(formatInt(s.Gratings[row].Groove));
+        p.txtBlaze[row]->setText(formatGeneral(s.Gratings[row].Blaze));
+    }
+}
+
+// ---- Connection search -------------------------------------------------------------------------------
+
+bool TfrmMain::lampOn(int Index) {
+    return panel(Index).btnComm->LED()->Value();
+}
+void TfrmMain::setLamp(int Index, bool On) {
+    panel(Index).btnComm->LED()->SetValue(On);
+}
+
+void TfrmMain::btnComm1Click() {
+    btnCommClick(0);
+}
+void TfrmMain::btnComm2Click() {
+    btnCommClick(1);
+}
+
+void TfrmMain::btnCommClick(int Index) {
+    Panel& p = panel(Index);
+    Fields f = fields(Index);
+    if (lampOn(Index)) {
+        p.Comm->Purge();
+        DelayMs(300);
+        p.Comm->CloseComm();
+        setLamp(Index, false);
+        p.lblName->setText(QStringLiteral("Disconnected"));
+        AddLog(Index, QStringLiteral("Disconnect comm."));
+        return;
+    }
+    if (!p.tmrConnect->isActive())
+        p.tmrConnect->start();
+    f.FPortIndex = 0;
+    f.FConnectStep = 1;
+    AddLog(Index, QStringLiteral("Try to connect..."));
+}
+
+void TfrmMain::tmrConnect1Timer() {
+    tmrConnectTimer(0);
+}
+void TfrmMain::tmrConnect2Timer() {
+    tmrConnectTimer(1);
+}
+
+void TfrmMain::tmrConnectTimer(int Index) {
+    Panel& p = panel(Index);
+    Fields f = fields(Index);
+    switch (f.FConnectStep) {
+    case 1:
+        p.Comm->Purge();
+        p.Comm->CloseComm();
+        DelayMs(100);
+        p.Comm->SetPort(static_cast<TPort>(f.FPortIndex));
+        p.Comm->OpenComm();
+        p.Comm->Purge();
+        SendCommand(Index, ckStatus);
+        AddLog(Index, QStringLiteral("Try to connect COM%1").arg(f.FPortIndex + 1));
+        f.FConnectStep = 2;
+        break;
+    case 2:
+        if (!f.FReply.isEmpty()) {
+            f.FConnectStep = 3;
+        } else if (++f.FPortIndex < ConnectPortCount) {
+            f.FConnectStep = 1;
+        } else {
+            f.FConnectStep = 4;
+        }
+        break;
+    case 3:
+        AddLog(Index, QStringLiteral("Connection Successs. COM%1").arg(f.FPortIndex + 1));
+        SendCommand(Index, ckInfo);
+        p.tmrConnect->stop();
+        setLamp(Index, true);
+        p.txtMoveWavelength->setText(formatGeneral(p.meterCurrWavelength->Value()));
+        f.FConnectStep = 0;
+        break;
+    case 4:
+        AddLog(Index, QStringLiteral("Connection failure!!!"));
+        p.Comm->CloseComm();
+        p.tmrConnect->stop();
+        setLamp(Index, false);
+        f.FConnectStep = 0;
+        break;
+    default:
+        break;
+    }
+}
+
+// ---- Motion ------------------------------------------------------------------------------------------
+
+void TfrmMain::bntInitialize1Click() {
+    bntInitializeClick(0);
+}
+void TfrmMain::bntInitialize2Click() {
+    bntInitializeClick(1);
+}
+
+void TfrmMain::bntInitializeClick(int Index) {
+    fields(Index).FBusy = false;
+    SendCommand(Index, ckInitialize);
+}
+
+void TfrmMain::btnMove1Click() {
+    btnMoveClick(0);
+}
+void TfrmMain::btnMove2Click() {
+    btnMoveClick(1);
+}
+
+void TfrmMain::btnMoveClick(int Index) {
+    Panel& p = panel(Index);
+    Fields f = fields(Index);
+    if (f.FBusy)
+        return;
+    f.FTargetWavelength = StrToFloatDefault(p.txtMoveWavelength->text(), 0);
+    const int current = FSpectrograph[Index].CurrentGrating;
+    if (current >= 1 && current <= 3) {
+        if (p.rbGrating[current - 1]->isChecked())
+            SendCommand(Index, ckMove);
+        else
+            SendCommand(Index, ckSelectGrating);
+    }
+    p.btnMove->setText(QStringLiteral("MOVING"));
+}
+
+// STOP beside MOVE stops nothing: the controller's stop command would leave the panel waiting for a move
+// reply that it then ignores.
+void TfrmMain::btnMoveStop1Click() {}
+void TfrmMain::btnMoveStop2Click() {}
+
+void TfrmMain::btnJogPlus1Click() {
+    btnJogClick(0, +1);
+}
+void TfrmMain::btnJogPlus2Click() {
+    btnJogClick(1, +1);
+}
+void TfrmMain::btnJogMinus1Click() {
+    btnJogClick(0, -1);
+}
+void TfrmMain::btnJogMinus2Click() {
+    btnJogClick(1, -1);
+}
+
+void TfrmMain::btnJogClick(int Index, int Direction) {
+    Panel& p = panel(Index);
+    Fields f = fields(Index);
+    if (f.FBusy)
+        return;
+    f.FTargetWavelength = StrToFloatDefault(p.txtMoveWavelength->text(), 0);
+    const double step = StrToFloatDefault(p.txtJogStep->text(), 0);
+    f.FTargetWavelength = Direction > 0 ? step + f.FTargetWavelength : f.FTargetWavelength - step;
+    p.txtMoveWavelength->setText(formatGeneral(f.FTargetWavelength));
+    SendCommand(Index, ckMove);
+}
+
+// ---- Expert mode -------------------------------------------------------------------------------------
+
+void TfrmMain::cbExpertMode1Click() {
+    cbExpertModeClick(0);
+}
+void TfrmMain::cbExpertMode2Click() {
+    cbExpertModeClick(1);
+}
+
+void TfrmMain::cbExpertModeClick(int Index) {
+    QWidget* terminal =
+        Index == 0 ? static_cast<QWidget*>(frmExpertMode1) : static_cast<QWidget*>(frmExpertMode2);
+    if (!terminal)
+        return;
+    terminal->show();
+    terminal->raise();
+    terminal->activateWindow();
+}
+
+void TfrmMain::Comm1Received(QObject*, int ACount) {
+    CommReceived(0, ACount);
+}
+void TfrmMain::Comm2Received(QObject*, int ACount) {
+    CommReceived(1, ACount);
+}
+
+void TfrmMain::CommReceived(int Index, int ACount) {
+    Panel& p = panel(Index);
+    if (!p.cbExpertMode->isChecked())
+        return; // the bytes wait for the reply dispatcher
+    const QByteArray bytes = p.Comm->ReadData(ACount);
+    QPlainTextEdit* terminal = Index == 0 ? frmExpertMode1->memoTerminal() : frmExpertMode2->memoTerminal();
+    terminal->appendPlainText(QString::fromLatin1(bytes));
 }

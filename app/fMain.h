@@ -1,10 +1,257 @@
 #pragma once
-// The console's main window.
+// The console's main window: two spectrograph panels, their serial ports, timers, log and protocol.
 
+#include <QByteArray>
+#include <QString>
 #include <QWidget>
+
+#include <array>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+
+class QButtonGroup;
+class QCheckBox;
+class QGroupBox;
+class QLabel;
+class QLineEdit;
+class QPlainTextEdit;
+class QRadioButton;
+class QTimer;
+class TImageList;
+class TKivBitBtn;
+class TKivBtnSkinner;
+class TKivComm;
+class TKivLEDBtn;
+class TKivOdoMeter;
+class TznLog;
+
+namespace Ui {
+class TfrmMain;
+}
+
+// The controller commands; the console knows which reply it waits for only by the last one sent.
+enum TCommandKind : std::uint8_t { ckStatus, ckInfo, ckMove, ckStop, ckSelectGrating, ckInitialize };
+
+struct TGratingInfo {
+    int Value0 = 0;
+    int Value1 = 0;
+    int Groove = 0;
+    double Blaze = 0;
+    int Value4 = 0;
+    int Value5 = 0;
+    double Value6 = 0;
+    int Value7 = 0;
+    double Value8 = 0;
+    int Value9 = 0;
+};
+
+// What a controller reports about itself.
+struct TSpectrographInfo {
+    QString Name;
+    QString InfoText1;
+    int InfoValue2 = 0;
+    int GratingCount = 0;
+    int InfoValue4 = 0;
+    std::array<TGratingInfo, 11> Gratings{};
+    int StatusValue0 = 0;
+    int CurrentGrating = 0;
+    int StatusValue2 = 0;
+    double CurrentWavelength = 0;
+    int StatusValue4 = 0;
+};
 
 class TfrmMain : public QWidget {
     Q_OBJECT
 public:
     explicit TfrmMain(QWidget* parent = nullptr);
+    ~TfrmMain() override;
+
+    // Components of the window, reachable by the expert terminals and by tests as on the form.
+    TKivComm* Comm1 = nullptr;
+    TKivComm* Comm2 = nullptr;
+    QTimer* tmrConnect1 = nullptr;
+    QTimer* tmrConnect2 = nullptr;
+    QTimer* tmrScanTime1 = nullptr;
+    QTimer* tmrScanTime2 = nullptr;
+    TznLog* LogFile = nullptr;
+    TKivBtnSkinner* BtnSkinnerXP = nullptr;
+    TImageList* imlMain = nullptr;
+    TImageList* imlMain24 = nullptr;
+    QButtonGroup* rgSelectionItems = nullptr;
+
+    // Controls, by their names on the form.
+    QLabel* imgLogo;
+    QGroupBox* rgSelection;
+    TKivBitBtn* btnClose;
+    QGroupBox *gbSpectroGraph1, *gbSpectroGraph2;
+    TKivLEDBtn *btnComm1, *btnComm2;
+    QLabel *lblName1, *lblName2;
+    TKivBitBtn *bntInitialize1, *bntInitialize2;
+    TKivOdoMeter *meterCurrWavelength1, *meterCurrWavelength2;
+    QRadioButton *rbGrating11, *rbGrating12, *rbGrating13, *rbGrating21, *rbGrating22, *rbGrating23;
+    QLineEdit *txtGroove11, *txtGroove12, *txtGroove13, *txtGroove21, *txtGroove22, *txtGroove23;
+    QLineEdit *txtBlaze11, *txtBlaze12, *txtBlaze13, *txtBlaze21, *txtBlaze22, *txtBlaze23;
+    QLineEdit *txtMoveWavelength1, *txtMoveWavelength2;
+    TKivBitBtn *btnMove1, *btnMove2, *btnMoveStop1, *btnMoveStop2;
+    TKivBitBtn *btnJogMinus1, *btnJogMinus2, *btnJogPlus1, *btnJogPlus2;
+    QLineEdit *txtJogStep1, *txtJogStep2;
+    QLineEdit *txtScanStart1, *txtScanStart2, *txtScanEnd1, *txtScanEnd2;
+    QLineEdit *txtScanPointRes1, *txtScanPointRes2, *txtScanPointCount1, *txtScanPointCount2;
+    QLineEdit *txtScanTime1, *txtScanTime2, *txtScanPointTime1, *txtScanPointTime2;
+    QLineEdit *txtScanPeriodCount1, *txtScanPeriodCount2;
+    TKivBitBtn *btnScan1, *btnScan2, *btnScanStop1, *btnScanStop2;
+    QCheckBox *cbExpertMode1, *cbExpertMode2;
+    QPlainTextEdit *memoLog1, *memoLog2;
+
+    // The log folder in use (beside the program, or the user's state folder when that is not writable).
+    QString LogFolder() const { return FLogFolder; }
+
+    // Event handlers, named as the window binds them.
+    void FormCreate();
+    void FormShow();
+    void FormClose();
+    void btnCloseClick();
+    void rgSelectionClick();
+    void AddLog1(const QString& Text);
+    void AddLog2(const QString& Text);
+    void memoLog1Change();
+    void memoLog2Change();
+
+    void SendCommand1(TCommandKind Kind);
+    void SendCommand2(TCommandKind Kind);
+    void Comm1EventCharReceived(QObject* Sender, int ACount);
+    void Comm2EventCharReceived(QObject* Sender, int ACount);
+    void ParseStatusReply(int Index, const QString& Text);
+    void ParsePositionReply(int Index, const QString& Text);
+    void ParseInfoReply(int Index, const QString& Text);
+
+    void btnComm1Click();
+    void btnComm2Click();
+    void tmrConnect1Timer();
+    void tmrConnect2Timer();
+
+    void bntInitialize1Click();
+    void bntInitialize2Click();
+    void btnMove1Click();
+    void btnMove2Click();
+    void btnMoveStop1Click();
+    void btnMoveStop2Click();
+    void btnJogPlus1Click();
+    void btnJogPlus2Click();
+    void btnJogMinus1Click();
+    void btnJogMinus2Click();
+
+    void cbExpertMode1Click();
+    void cbExpertMode2Click();
+    void Comm1Received(QObject* Sender, int ACount);
+    void Comm2Received(QObject* Sender, int ACount);
+
+protected:
+    void showEvent(QShowEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
+
+private:
+    // The controls of one panel, so that each pair of twin handlers has one implementation.
+    struct Panel {
+        QGroupBox* gbSpectroGraph;
+        TKivLEDBtn* btnComm;
+        QLabel* lblName;
+        TKivBitBtn* bntInitialize;
+        TKivOdoMeter* meterCurrWavelength;
+        std::array<QRadioButton*, 3> rbGrating;
+        std::array<QLineEdit*, 3> txtGroove;
+        std::array<QLineEdit*, 3> txtBlaze;
+        QLineEdit* txtMoveWavelength;
+        TKivBitBtn* btnMove;
+        TKivBitBtn* btnMoveStop;
+        TKivBitBtn* btnJogMinus;
+        TKivBitBtn* btnJogPlus;
+        QLineEdit* txtJogStep;
+        QCheckBox* cbExpertMode;
+        QPlainTextEdit* memoLog;
+        TKivComm* Comm;
+        QTimer* tmrConnect;
+    };
+
+    // The state fields of one spectrograph, as references into the twin fields below.
+    struct Fields {
+        int& FConnectStep;
+        int& FPortIndex;
+        QByteArray& FReply;
+        TCommandKind& FCommand;
+        double& FTargetWavelength;
+        bool& FBusy;
+        int& FScanState;
+        int& FScanStep;
+    };
+
+    Panel& panel(int Index) { return FPanels[Index]; }
+    Fields fields(int Index);
+
+    void setupComponents();
+    void setupDesignTimeSettings();
+    void connectHandlers();
+    QString chooseLogFolder() const;
+
+    void AddLog(int Index, const QString& Text);
+    void memoLogChange(int Index);
+    void SendCommand(int Index, TCommandKind Kind);
+    void CommEventCharReceived(int Index, int ACount);
+    void btnCommClick(int Index);
+    void tmrConnectTimer(int Index);
+    void bntInitializeClick(int Index);
+    void btnMoveClick(int Index);
+    void btnJogClick(int Index, int Direction);
+    void cbExpertModeClick(int Index);
+    void CommReceived(int Index, int ACount);
+    bool lampOn(int Index);
+    void setLamp(int Index, bool On);
+
+    std::unique_ptr<Ui::TfrmMain> ui;
+    std::array<Panel, 2> FPanels{};
+    QString FLogFolder;
+
+public:
+    // State fields, in their declared order; all start at zero, empty or False.
+    std::unique_ptr<std::recursive_mutex> FScanLock1;
+    std::unique_ptr<std::recursive_mutex> FScanLock2;
+    int FConnectStep1 = 0;
+    int FPortIndex1 = 0;
+    QByteArray FReply1;
+    TCommandKind FCommand1 = ckStatus;
+    double FTargetWavelength1 = 0;
+    bool FBusy1 = false;
+    int FScanState1 = 0;
+    int FScanStep1 = 0;
+    double FScanStart1 = 0;
+    double FScanEnd1 = 0;
+    int FScanPointCount1 = 0;
+    double FScanTime1 = 0;
+    double FScanResolution1 = 0;
+    double FScanPointTime1 = 0;
+    int FScanPeriodCount1 = 0;
+    int FScanPointIndex1 = 0;
+    int FScanPeriodIndex1 = 0;
+    int FConnectStep2 = 0;
+    int FPortIndex2 = 0;
+    QByteArray FReply2;
+    TCommandKind FCommand2 = ckStatus;
+    double FTargetWavelength2 = 0;
+    bool FBusy2 = false;
+    int FScanState2 = 0;
+    int FScanStep2 = 0;
+    double FScanStart2 = 0;
+    double FScanEnd2 = 0;
+    int FScanPointCount2 = 0;
+    double FScanTime2 = 0;
+    double FScanResolution2 = 0;
+    double FScanPointTime2 = 0;
+    int FScanPeriodCount2 = 0;
+    int FScanPointIndex2 = 0;
+    int FScanPeriodIndex2 = 0;
+    std::array<TSpectrographInfo, 2> FSpectrograph{};
 };
+
+// The program's windows, as the program entry creates them.
+extern TfrmMain* frmMain;

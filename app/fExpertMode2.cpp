@@ -1,0 +1,39 @@
+#include "fExpertMode2.h"
+
+#include "ui_fExpertMode2.h"
+
+#include "KivComm.h"
+#include "VirtualKeys.h"
+#include "fMain.h"
+
+TfrmExpertMode2* frmExpertMode2 = nullptr;
+
+TfrmExpertMode2::TfrmExpertMode2(QWidget* parent)
+    : ExpertModeWindow(parent), ui(std::make_unique<Ui::TfrmExpertMode2>()) {
+    ui->setupUi(this);
+    setUpTerminal(QPoint(579, 257));
+}
+
+TfrmExpertMode2::~TfrmExpertMode2() {
+    if (frmExpertMode2 == this)
+        frmExpertMode2 = nullptr;
+}
+
+QPlainTextEdit* TfrmExpertMode2::memoTerminal() const {
+    return ui->memoTerminal;
+}
+TKivComm* TfrmExpertMode2::comm() const {
+    return frmMain ? frmMain->Comm2 : nullptr;
+}
+QCheckBox* TfrmExpertMode2::expertModeBox() const {
+    return frmMain ? frmMain->cbExpertMode2 : nullptr;
+}
+
+void TfrmExpertMode2::memoTerminalKeyDown(QKeyEvent* Key) {
+    const auto code = windowsVirtualKey(*Key);
+    if (!code)
+        return; // a key with no code of its own has no byte to send
+    TKivComm* port = comm();
+    if (port)
+        port->WriteData(QByteArray(1, static_cast<char>(*code & 0xFF)));
+}
