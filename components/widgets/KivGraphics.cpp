@@ -543,8 +543,9 @@ int TKivCanvas::DrawText(const QString& text, TRect& r, unsigned format, QPainte
     const QFont font = GdiFont(Font.Font);
     const QFontMetrics fm(font, FPainter->device());
     const int lineH = fm.ascent() + fm.descent();
-    const int tabW = tabWidth(fm);
     const bool expand = format & DT_EXPANDTABS;
+    // Measuring the tab stop costs a whole alphabet; captions rarely hold a tab.
+    const int tabW = text.contains(u'\t') ? tabWidth(fm) : 0;
     if (text.isEmpty()) {
         // An empty text has no lines; as a single line it still takes the line's height.
         if (format & DT_CALCRECT) {
