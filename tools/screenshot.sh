@@ -6,6 +6,11 @@ cd "$(dirname "$0")/.."
 build=${1:-build/release}
 out=${2:-docs/orvane-console.png}
 mkdir -p "$(dirname "$out")"
+if [[ ! -f "$build/CMakeCache.txt" ]]; then
+  cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DORVANE_BUILD_TESTS=OFF \
+    -DORVANE_BUILD_BENCH=OFF >/dev/null
+fi
+cmake --build "$build" --target Orvane orvane-sim orvane-xshot >/dev/null
 
 work=$(mktemp -d)
 cleanup() {

@@ -7,7 +7,7 @@ packages=(
   qt6-base-dev qt6-base-dev-tools libgl1-mesa-dev
   libgtest-dev libgmock-dev googletest libbenchmark-dev libspdlog-dev
   clang-format
-  fonts-liberation2 xvfb xdotool x11-utils
+  fonts-liberation2 xvfb xdotool x11-utils x11vnc iproute2
 )
 
 missing=()
