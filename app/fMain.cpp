@@ -385,6 +385,7 @@ void TfrmMain::connectHandlers() {
     Comm2->OnEventCharReceived = guarded([this](QObject* s, int n) { Comm2EventCharReceived(s, n); });
     Comm1->OnReceived = guarded([this](QObject* s, int n) { Comm1Received(s, n); });
     Comm2->OnReceived = guarded([this](QObject* s, int n) { Comm2Received(s, n); });
+    connectScanHandlers();
 }
 
 // ---- Start-up, shut-down, selector, log --------------------------------------------------------------
@@ -432,6 +433,7 @@ void TfrmMain::FormShow() {
     rgSelectionItems->button(0)->setChecked(true);
     gbSpectroGraph1->setEnabled(true);
     gbSpectroGraph2->setEnabled(false);
+    CalcScanParams1();
 }
 
 void TfrmMain::closeEvent(QCloseEvent* event) {
@@ -841,4 +843,352 @@ void TfrmMain::CommReceived(int Index, int ACount) {
     const QByteArray bytes = p.Comm->ReadData(ACount);
     QPlainTextEdit* terminal = Index == 0 ? frmExpertMode1->memoTerminal() : frmExpertMode2->memoTerminal();
     terminal->appendPlainText(QString::fromLatin1(bytes));
+}
+
+// ---- Wavelength scans --------------------------------------------------------------------------------
+// The scan parameters (range, resolution, time per point) and the scan run: one move per point, paced by
+// the scan timer and by the controller's replies, repeated "No. of Scan" times.
+
+#include "OrvaneErrors.h"
+
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <limits>
+
+namespace {
+
+// The text an edit had when it was last committed or written by the recompute: a commit is an edit that
+// finished with a text different from it.
+constexpr char CommittedTextProperty[] = "orvaneCommittedText";
+
+// Spectrograph 2's drive reports time in half-milliseconds, so its timer period is twice the time shown.
+constexpr int scanTimeFactor(int Index) {
+    return Index == 0 ? 1000 : 2000;
+}
+
+qint64 steadyNs() {
+    return std::chrono::duration_cast<std::chrono::nanoseconds>(
+               std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
+
+// The division of the recompute, failing as the floating-point unit would: x / 0 is a division by zero,
+// 0 / 0 an invalid operation.
+long double checkedDivide(long double Dividend, long double Divisor) {
+    if (Divisor == 0) {
+        if (Dividend == 0 || std::isnan(Dividend))
+            throw DivisionByZeroError("Invalid floating point operation");
+        throw DivisionByZeroError("Floating point division by zero");
+    }
+    return Dividend / Divisor;
+}
+
+// Rounds to the nearest integer, ties to even, whatever rounding mode is set; a count beyond the 32-bit
+// range is held at its nearest end rather than cut to its low bits, so a huge count stays huge and keeps
+// its sign.
+int roundCount(long double Value) {
+    if (std::isnan(Value))
+        throw DivisionByZeroError("Invalid floating point operation");
+    constexpr long double highest = std::numeric_limits<int>::max();
+    constexpr long double lowest = std::numeric_limits<int>::min();
+    if (Value >= highest)
+        return std::numeric_limits<int>::max();
+    if (Value <= lowest)
+        return std::numeric_limits<int>::min();
+    const long double below = std::floor(Value);
+    const long double fraction = Value - below;
+    long double rounded = below;
+    if (fraction > 0.5L || (fraction == 0.5L && std::fmod(below, 2.0L) != 0))
+        rounded = below + 1;
+    return static_cast<int>(rounded);
+}
+
+// The timer period in whole milliseconds; QTimer takes an int, so a period past its range is held there.
+int timerPeriodMs(double PointTime) {
+    if (!(PointTime < std::numeric_limits<int>::max()))
+        return std::numeric_limits<int>::max();
+    return std::max(0, static_cast<int>(PointTime));
+}
+
+void writeBack(QLineEdit* Edit, const QString& Text) {
+    Edit->setProperty(CommittedTextProperty, Text);
+    Edit->setText(Text);
+}
+
+} // namespace
+
+TfrmMain::ScanFields TfrmMain::scanFields(int Index) {
+    if (Index == 0)
+        return {FScanStart1,       FScanEnd1,          FScanPointCount1, FScanTime1,         FScanResolution1,
+                FScanPointTime1,   FScanPeriodCount1,  FScanPointIndex1, FScanPeriodIndex1,  FScanLock1,
+                txtScanStart1,     txtScanEnd1,        txtScanPointRes1, txtScanPointCount1, txtScanTime1,
+                txtScanPointTime1, txtScanPeriodCount1, btnScan1,        tmrScanTime1};
+    return {FScanStart2,       FScanEnd2,          FScanPointCount2, FScanTime2,         FScanResolution2,
+            FScanPointTime2,   FScanPeriodCount2,  FScanPointIndex2, FScanPeriodIndex2,  FScanLock2,
+            txtScanStart2,     txtScanEnd2,        txtScanPointRes2, txtScanPointCount2, txtScanTime2,
+            txtScanPointTime2, txtScanPeriodCount2, btnScan2,        tmrScanTime2};
+}
+
+void TfrmMain::connectCommit(QLineEdit* Edit, void (TfrmMain::*Handler)()) {
+    Edit->setProperty(CommittedTextProperty, Edit->text());
+    // editingFinished also comes when the user only passes through a field; only a changed text commits.
+    connect(Edit, &QLineEdit::editingFinished, this, guarded([this, Edit, Handler] {
+                const QString text = Edit->text();
+                if (text == Edit->property(CommittedTextProperty).toString())
+                    return;
+                Edit->setProperty(CommittedTextProperty, text);
+                (this->*Handler)();
+            }));
+}
+
+void TfrmMain::connectScanHandlers() {
+    connectCommit(txtScanStart1, &TfrmMain::txtScanStart1PropertiesEditValueChanged);
+    connectCommit(txtScanStart2, &TfrmMain::txtScanStart2PropertiesEditValueChanged);
+    connectCommit(txtScanEnd1, &TfrmMain::txtScanEnd1PropertiesEditValueChanged);
+    connect(txtScanEnd2, &QLineEdit::textChanged, this,
+            guarded([this](const QString&) { txtScanEnd2PropertiesChange(); }));
+    connectCommit(txtScanPointRes1, &TfrmMain::txtScanPointRes1PropertiesEditValueChanged);
+    connectCommit(txtScanPointRes2, &TfrmMain::txtScanPointRes2PropertiesEditValueChanged);
+    connectCommit(txtScanPointCount1, &TfrmMain::txtScanPointCount1PropertiesEditValueChanged);
+    connectCommit(txtScanPointCount2, &TfrmMain::txtScanPointCount2PropertiesEditValueChanged);
+    connectCommit(txtScanTime1, &TfrmMain::txtScanTime1PropertiesEditValueChanged);
+    connectCommit(txtScanTime2, &TfrmMain::txtScanTime2PropertiesEditValueChanged);
+
+    auto click = [this](QAbstractButton* button, void (TfrmMain::*handler)()) {
+        connect(button, &QAbstractButton::clicked, this,
+                guarded([this, handler](bool) { (this->*handler)(); }));
+    };
+    click(btnScan1, &TfrmMain::btnScan1Click);
+    click(btnScan2, &TfrmMain::btnScan2Click);
+    click(btnScanStop1, &TfrmMain::btnScanStop1Click);
+    click(btnScanStop2, &TfrmMain::btnScanStop2Click);
+
+    for (QTimer* timer : {tmrScanTime1, tmrScanTime2}) {
+        timer->setSingleShot(true);
+        timer->setTimerType(Qt::PreciseTimer);
+    }
+    connect(tmrScanTime1, &QTimer::timeout, this, guarded([this] { tmrScanTime1Timer(); }));
+    connect(tmrScanTime2, &QTimer::timeout, this, guarded([this] { tmrScanTime2Timer(); }));
+}
+
+// ---- Scan parameters ----
+
+void TfrmMain::CalcScanParams1() {
+    CalcScanParams(0);
+}
+void TfrmMain::CalcScanParams2() {
+    CalcScanParams(1);
+}
+
+void TfrmMain::CalcScanParams(int Index) {
+    ScanTicks& ticks = FScanTicks[Index];
+    if (ticks.writingBack)
+        return; // the recompute's own write-back: recomputing its output would lower the period again
+    ScanFields s = scanFields(Index);
+    const long double F = scanTimeFactor(Index);
+
+    s.FScanStart = StrToFloatDefault(s.txtScanStart->text(), 0);
+    s.FScanEnd = StrToFloatDefault(s.txtScanEnd->text(), 0);
+    s.FScanResolution = StrToFloatDefault(s.txtScanPointRes->text(), 0);
+    s.FScanPointCount = parseIntDefault(s.txtScanPointCount->text(), 0);
+    s.FScanTime = StrToFloatDefault(s.txtScanTime->text(), 0);
+    s.FScanPeriodCount = parseIntDefault(s.txtScanPeriodCount->text(), 0);
+
+    // Extended precision throughout, stored as 64-bit reals.
+    const long double span = static_cast<long double>(s.FScanEnd) - s.FScanStart;
+    s.FScanPointCount = roundCount(checkedDivide(span, s.FScanResolution) + 1);
+    const long double period = std::trunc(checkedDivide(s.FScanTime, s.FScanPointCount) * F);
+    s.FScanPointTime = static_cast<double>(period);
+    if (s.FScanPointTime < F / 100)
+        s.FScanPointTime = static_cast<double>(F / 100);
+    s.FScanTime = static_cast<double>(static_cast<long double>(s.FScanPointCount) * s.FScanPointTime / F);
+
+    ticks.writingBack = true;
+    struct Done {
+        bool& flag;
+        ~Done() { flag = false; }
+    } done{ticks.writingBack};
+    writeBack(s.txtScanPointTime, formatGeneral(static_cast<double>(s.FScanPointTime / F)));
+    writeBack(s.txtScanStart, formatGeneral(s.FScanStart));
+    writeBack(s.txtScanEnd, formatGeneral(s.FScanEnd));
+    writeBack(s.txtScanPointRes, formatGeneral(s.FScanResolution));
+    writeBack(s.txtScanPointCount, formatInt(s.FScanPointCount));
+    writeBack(s.txtScanTime, formatGeneral(s.FScanTime));
+    writeBack(s.txtScanPeriodCount, formatInt(s.FScanPeriodCount));
+}
+
+void TfrmMain::txtScanStart1PropertiesEditValueChanged() {
+    CalcScanParams1();
+}
+void TfrmMain::txtScanStart2PropertiesEditValueChanged() {
+    CalcScanParams2();
+}
+void TfrmMain::txtScanEnd1PropertiesEditValueChanged() {
+    CalcScanParams1();
+}
+void TfrmMain::txtScanEnd2PropertiesChange() {
+    CalcScanParams2();
+}
+void TfrmMain::txtScanPointRes1PropertiesEditValueChanged() {
+    CalcScanParams1();
+}
+void TfrmMain::txtScanPointRes2PropertiesEditValueChanged() {
+    CalcScanParams2();
+}
+void TfrmMain::txtScanPointCount1PropertiesEditValueChanged() {
+    CalcScanParams1();
+}
+void TfrmMain::txtScanPointCount2PropertiesEditValueChanged() {
+    CalcScanParams2();
+}
+void TfrmMain::txtScanTime1PropertiesEditValueChanged() {
+    CalcScanParams1();
+}
+void TfrmMain::txtScanTime2PropertiesEditValueChanged() {
+    CalcScanParams2();
+}
+
+// ---- Scan run ----
+
+void TfrmMain::btnScan1Click() {
+    btnScanClick(0);
+}
+void TfrmMain::btnScan2Click() {
+    btnScanClick(1);
+}
+
+void TfrmMain::btnScanClick(int Index) {
+    Fields f = fields(Index);
+    ScanFields s = scanFields(Index);
+    switch (f.FScanState) {
+    case 0:
+        if (f.FBusy)
+            return;
+        CalcScanParams(Index); // a failure leaves the scan idle
+        FScanTicks[Index].periodMs = timerPeriodMs(s.FScanPointTime);
+        s.tmrScanTime->setInterval(FScanTicks[Index].periodMs);
+        f.FScanStep = 1;
+        s.FScanPointIndex = 0;
+        s.FScanPeriodIndex = 0;
+        f.FScanState = 1;
+        s.btnScan->setText(QStringLiteral("PAUSE"));
+        enableScanTimer(Index, true);
+        AddLog(Index, QStringLiteral("Start Scaning..."));
+        break;
+    case 1:
+        f.FScanState = 2;
+        s.btnScan->setText(QStringLiteral("CONTINUE"));
+        break;
+    case 2:
+        f.FScanState = 1;
+        s.btnScan->setText(QStringLiteral("PAUSE"));
+        break;
+    default:
+        break;
+    }
+}
+
+void TfrmMain::btnScanStop1Click() {
+    btnScanStopClick(0);
+}
+void TfrmMain::btnScanStop2Click() {
+    btnScanStopClick(1);
+}
+
+void TfrmMain::btnScanStopClick(int Index) {
+    Fields f = fields(Index);
+    f.FScanStep = 0;
+    enableScanTimer(Index, false);
+    f.FScanState = 0;
+    scanFields(Index).btnScan->setText(QStringLiteral("SCAN"));
+}
+
+void TfrmMain::enableScanTimer(int Index, bool Enabled) {
+    ScanTicks& ticks = FScanTicks[Index];
+    QTimer* timer = scanFields(Index).tmrScanTime;
+    ticks.enabled = Enabled;
+    if (!Enabled) {
+        timer->stop();
+        return;
+    }
+    // The first tick comes one period after the start, as from a tick at the start.
+    ticks.lastTickNs = steadyNs();
+    armScanTimer(Index, ticks.lastTickNs);
+}
+
+// Arms the single-shot timer for the rest of the period that began at FromNs. Qt never fires a single-shot
+// timer before its interval from arming, and the interval never exceeds the remainder by more than a
+// millisecond's rounding, so ticks come no sooner than one period apart and lose no time to the tick's work.
+void TfrmMain::armScanTimer(int Index, qint64 FromNs) {
+    const ScanTicks& ticks = FScanTicks[Index];
+    const qint64 elapsedMs = std::max<qint64>(0, (steadyNs() - FromNs) / 1000000);
+    const qint64 remainingMs = std::max<qint64>(0, ticks.periodMs - elapsedMs);
+    scanFields(Index).tmrScanTime->start(static_cast<int>(remainingMs));
+}
+
+void TfrmMain::tmrScanTime1Timer() {
+    tmrScanTimeTimer(0);
+}
+void TfrmMain::tmrScanTime2Timer() {
+    tmrScanTimeTimer(1);
+}
+
+void TfrmMain::tmrScanTimeTimer(int Index) {
+    ScanTicks& ticks = FScanTicks[Index];
+    ScanFields s = scanFields(Index);
+    if (!ticks.enabled)
+        return;
+    if (!s.FScanLock) {
+        enableScanTimer(Index, false); // the window is closing
+        return;
+    }
+    const qint64 now = steadyNs();
+    const qint64 periodNs = static_cast<qint64>(ticks.periodMs) * 1000000;
+    if (ticks.inTick || now - ticks.lastTickNs < periodNs) {
+        // Too early, or inside a tick that dispatches messages: this delivery is no tick; wait for the
+        // rest of the period.
+        ++ticks.heldBack;
+        const qint64 restMs = (periodNs - (now - ticks.lastTickNs) + 999999) / 1000000;
+        s.tmrScanTime->start(static_cast<int>(std::clamp<qint64>(restMs, 0, ticks.periodMs)));
+        return;
+    }
+    ticks.lastTickNs = now;
+
+    {
+        std::lock_guard<std::recursive_mutex> lock(*s.FScanLock);
+        ticks.inTick = true;
+        struct Leave {
+            bool& flag;
+            ~Leave() { flag = false; }
+        } leave{ticks.inTick};
+
+        Fields f = fields(Index);
+        // A command of the panel still outstanding (a MOVE or jog typed during the scan) holds the scan
+        // back: its reply would otherwise be taken for this point's reply and the next point sent too early.
+        if (f.FScanStep == 1 && f.FScanState == 1 && !f.FBusy) {
+            if (s.FScanPointIndex < s.FScanPointCount) {
+                f.FTargetWavelength =
+                    static_cast<double>(static_cast<long double>(s.FScanPointIndex) * s.FScanResolution +
+                                        s.FScanStart);
+                panel(Index).txtMoveWavelength->setText(formatGeneral(f.FTargetWavelength));
+                SendCommand(Index, ckMove);
+                ++s.FScanPointIndex;
+                f.FScanStep = 2;
+            } else {
+                ++s.FScanPeriodIndex;
+                if (s.FScanPeriodIndex >= s.FScanPeriodCount) {
+                    f.FScanStep = 0;
+                    enableScanTimer(Index, false);
+                    f.FScanState = 0;
+                    s.btnScan->setText(QStringLiteral("SCAN"));
+                    AddLog(Index, QStringLiteral("End Scaning..."));
+                } else {
+                    s.FScanPointIndex = 0;
+                }
+            }
+        }
+    }
+    if (ticks.enabled && !s.tmrScanTime->isActive())
+        armScanTimer(Index, ticks.lastTickNs);
 }

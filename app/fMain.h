@@ -147,6 +147,31 @@ public:
     void Comm1Received(QObject* Sender, int ACount);
     void Comm2Received(QObject* Sender, int ACount);
 
+    // ---- Wavelength scans ----
+    void CalcScanParams1();
+    void CalcScanParams2();
+    void txtScanStart1PropertiesEditValueChanged();
+    void txtScanStart2PropertiesEditValueChanged();
+    void txtScanEnd1PropertiesEditValueChanged();
+    void txtScanEnd2PropertiesChange();
+    void txtScanPointRes1PropertiesEditValueChanged();
+    void txtScanPointRes2PropertiesEditValueChanged();
+    void txtScanPointCount1PropertiesEditValueChanged();
+    void txtScanPointCount2PropertiesEditValueChanged();
+    void txtScanTime1PropertiesEditValueChanged();
+    void txtScanTime2PropertiesEditValueChanged();
+    void btnScan1Click();
+    void btnScan2Click();
+    void btnScanStop1Click();
+    void btnScanStop2Click();
+    void tmrScanTime1Timer();
+    void tmrScanTime2Timer();
+
+    // When the last scan tick of spectrograph Index + 1 ran (steady clock, ns; 0 before the first), and how
+    // many timer deliveries were held back for coming before the period was over: what a pacing check reads.
+    qint64 lastScanTickNs(int Index) const { return FScanTicks[Index].lastTickNs; }
+    int heldBackScanTicks(int Index) const { return FScanTicks[Index].heldBack; }
+
 protected:
     void showEvent(QShowEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
@@ -211,6 +236,52 @@ private:
     std::unique_ptr<Ui::TfrmMain> ui;
     std::array<Panel, 2> FPanels{};
     QString FLogFolder;
+
+    // ---- Wavelength scans ----
+    // The scan state of one spectrograph, as references into the twin fields below, with its controls.
+    struct ScanFields {
+        double& FScanStart;
+        double& FScanEnd;
+        int& FScanPointCount;
+        double& FScanTime;
+        double& FScanResolution;
+        double& FScanPointTime;
+        int& FScanPeriodCount;
+        int& FScanPointIndex;
+        int& FScanPeriodIndex;
+        std::unique_ptr<std::recursive_mutex>& FScanLock;
+        QLineEdit* txtScanStart;
+        QLineEdit* txtScanEnd;
+        QLineEdit* txtScanPointRes;
+        QLineEdit* txtScanPointCount;
+        QLineEdit* txtScanTime;
+        QLineEdit* txtScanPointTime;
+        QLineEdit* txtScanPeriodCount;
+        TKivBitBtn* btnScan;
+        QTimer* tmrScanTime;
+    };
+    // The scan timer's pacing: a single-shot timer re-armed from each tick, so no tick comes before the
+    // period is over.
+    struct ScanTicks {
+        bool enabled = false;
+        bool inTick = false;
+        bool writingBack = false;
+        int periodMs = 10;
+        qint64 lastTickNs = 0;
+        int heldBack = 0;
+    };
+
+    ScanFields scanFields(int Index);
+    void connectScanHandlers();
+    void connectCommit(QLineEdit* Edit, void (TfrmMain::*Handler)());
+    void CalcScanParams(int Index);
+    void btnScanClick(int Index);
+    void btnScanStopClick(int Index);
+    void tmrScanTimeTimer(int Index);
+    void enableScanTimer(int Index, bool Enabled);
+    void armScanTimer(int Index, qint64 FromNs);
+
+    std::array<ScanTicks, 2> FScanTicks{};
 
 public:
     // State fields, in their declared order; all start at zero, empty or False.

@@ -1,0 +1,166 @@
+// Scan pacing of the console against its ideal, in one run: a 500-point scan at a 10 ms period over a
+// controller that answers at once (the ideal is one point per period) and over one at 9600 baud (the ideal
+// is the wire's own time for command and reply, rounded up to whole ticks). Prints the ratios, the shortest
+// interval between ticks and the CPU time of the scan.
+#include "KivComm.h"
+#include "KivStrUtils.h"
+#include "OrvaneApplication.h"
+#include "OrvaneSim.h"
+#include "fExpertMode1.h"
+#include "fExpertMode2.h"
+#include "fMain.h"
+
+#include <QElapsedTimer>
+#include <QLineEdit>
+#include <QTimer>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <ctime>
+#include <limits>
+
+namespace {
+
+constexpr int Points = 500;
+constexpr int PeriodMs = 10;
+
+double cpuSeconds(clockid_t Clock) {
+    timespec t{};
+    clock_gettime(Clock, &t);
+    return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_nsec) / 1e9;
+}
+
+struct Result {
+    double seconds = 0;
+    double windowCpu = 0;  // the window thread: ticks, replies, log
+    double processCpu = 0; // also the receive thread and the simulator
+    qint64 shortestTickNs = std::numeric_limits<qint64>::max();
+    int ticks = 0;
+    int heldBack = 0;
+    bool finished = false;
+};
+
+Result runScan(TfrmMain& frm, int Com) {
+    frm.Comm1->CloseComm();
+    frm.Comm1->SetPort(static_cast<TPort>(Com - 1));
+    if (!frm.Comm1->OpenComm()) {
+        std::fprintf(stderr, "cannot open COM%d\n", Com);
+        std::exit(1);
+    }
+    // Points 0 .. 499 nm at 1 nm; 5 s over 500 points gives the 10 ms period.
+    frm.txtScanStart1->setText("0");
+    frm.txtScanEnd1->setText(QString::number(Points - 1));
+    frm.txtScanPointRes1->setText("1");
+    frm.txtScanTime1->setText(QString::number(Points * PeriodMs / 1000.0));
+    frm.txtScanPeriodCount1->setText("1");
+
+    Result r;
+    qint64 lastTick = 0;
+    auto tickWatch = QObject::connect(frm.tmrScanTime1, &QTimer::timeout, &frm, [&] {
+        const qint64 tick = frm.lastScanTickNs(0);
+        if (tick == lastTick)
+            return;
+        if (lastTick != 0)
+            r.shortestTickNs = std::min(r.shortestTickNs, tick - lastTick);
+        lastTick = tick;
+        ++r.ticks;
+    });
+    const int heldBefore = frm.heldBackScanTicks(0);
+    QTimer wake;
+    wake.start(100);
+    QElapsedTimer clock;
+    const double window0 = cpuSeconds(CLOCK_THREAD_CPUTIME_ID);
+    const double process0 = cpuSeconds(CLOCK_PROCESS_CPUTIME_ID);
+    clock.start();
+    frm.btnScan1Click();
+    while (frm.FScanState1 != 0 && clock.elapsed() < 120000)
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+    r.seconds = static_cast<double>(clock.nsecsElapsed()) / 1e9;
+    r.windowCpu = cpuSeconds(CLOCK_THREAD_CPUTIME_ID) - window0;
+    r.processCpu = cpuSeconds(CLOCK_PROCESS_CPUTIME_ID) - process0;
+    r.finished = frm.FScanState1 == 0;
+    r.heldBack = frm.heldBackScanTicks(0) - heldBefore;
+    QObject::disconnect(tickWatch);
+    return r;
+}
+
+// The wire's time for one point: the command "GU<x>" and CR, the reply "GU=OK/WL=<x>/*", 10 bits a byte.
+double wirePointSeconds(int Point, double Baud) {
+    const QString value = formatGeneral(Point);
+    const int bytes = 2 + value.size() + 1 + 9 + value.size() + 2;
+    return bytes * 10.0 / Baud;
+}
+
+void report(const char* Name, const Result& r, double IdealSeconds) {
+    const double achieved = Points / r.seconds;
+    const double ideal = Points / IdealSeconds;
+    std::printf(
+        "%-9s %s  %7.1f points/s  ideal %7.1f points/s  ratio %5.1f%%  shortest tick %6.3f ms (period "
+        "%d ms, %d ticks, %d held back)\n",
+        Name, r.finished ? "done" : "TIMED OUT", achieved, ideal, 100.0 * IdealSeconds / r.seconds,
+        static_cast<double>(r.shortestTickNs) / 1e6, PeriodMs, r.ticks, r.heldBack);
+    std::printf("          CPU: window thread %.3f s (%.2f%% of one core), whole process %.3f s (%.2f%%)\n",
+                r.windowCpu, 100.0 * r.windowCpu / r.seconds, r.processCpu, 100.0 * r.processCpu / r.seconds);
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    OrvaneApplication app(argc, argv);
+
+    constexpr int FastCom = 3, WireCom = 4;
+    constexpr double Baud = 9600;
+    orvanesim::Simulator sim;
+    sim.addController(orvanesim::ControllerConfig::instant(FastCom));
+    auto wire = orvanesim::ControllerConfig::instant(WireCom);
+    wire.baud = Baud; // moves take no time: only the line paces
+    sim.addController(wire);
+    std::string error;
+    if (!sim.start(&error)) {
+        std::fprintf(stderr, "simulator: %s\n", error.c_str());
+        return 1;
+    }
+    setenv("ORVANE_PORT_DIR", sim.portDir().c_str(), 1);
+
+    TfrmMain frm;
+    frmMain = &frm;
+    TfrmExpertMode2 expert2;
+    frmExpertMode2 = &expert2;
+    TfrmExpertMode1 expert1;
+    frmExpertMode1 = &expert1;
+    frm.show();
+
+    // One scan's worth of ticks and a scan time: the ideal is one tick per point plus the tick that ends it.
+    const Result unpaced = runScan(frm, FastCom);
+    const double unpacedIdeal = (Points + 1) * PeriodMs / 1000.0;
+
+    const Result paced = runScan(frm, WireCom);
+    double pacedIdeal = PeriodMs / 1000.0; // the ending tick
+    for (int point = 0; point < Points; ++point) {
+        const double ticks = std::ceil(wirePointSeconds(point, Baud) * 1000.0 / PeriodMs);
+        pacedIdeal += std::max(1.0, ticks) * PeriodMs / 1000.0;
+    }
+
+    std::printf("bench_scan: %d points at a %d ms period\n", Points, PeriodMs);
+    report("unpaced", unpaced, unpacedIdeal);
+    report("9600 baud", paced, pacedIdeal);
+    const bool early =
+        unpaced.shortestTickNs < PeriodMs * 1000000LL || paced.shortestTickNs < PeriodMs * 1000000LL;
+    std::printf(
+        "goals: unpaced >= 95%% of ideal: %s; paced >= 95%% of the wire limit: %s; no early tick: %s; "
+        "window CPU < 5%%: %s\n",
+        unpacedIdeal / unpaced.seconds >= 0.95 ? "met" : "MISSED",
+        pacedIdeal / paced.seconds >= 0.95 ? "met" : "MISSED", early ? "MISSED" : "met",
+        std::max(unpaced.windowCpu / unpaced.seconds, paced.windowCpu / paced.seconds) < 0.05 ? "met"
+                                                                                              : "MISSED");
+    frm.close();
+    frmMain = nullptr;
+    frmExpertMode1 = nullptr;
+    frmExpertMode2 = nullptr;
+    sim.stop();
+    return 0;
+}

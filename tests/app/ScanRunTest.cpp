@@ -1,0 +1,219 @@
+// The scan run over the simulator: the moves a controller receives, the pacing by ticks and replies,
+// pause, continue, stop, and the starts that must not happen.
+#include "ScanFixture.h"
+
+#include "KivButton.h"
+#include "KivStrUtils.h"
+
+#include <QDateTime>
+#include <QDir>
+#include <QFile>
+#include <QRadioButton>
+
+using scantest::paneLines;
+using scantest::waitFor;
+
+namespace {
+
+class ScanRun : public scantest::ScanFixture {
+protected:
+    // What each real tick of spectrograph 1 did, told from the scan state after it: 'S' sent a point,
+    // 'P' finished a pass, 'E' ended the scan, 'W' waited (a reply outstanding or paused).
+    void recordTicks() {
+        QObject::connect(frm->tmrScanTime1, &QTimer::timeout, frm.get(), [this] {
+            const qint64 tick = frm->lastScanTickNs(0);
+            if (tick == lastTick)
+                return; // a held-back delivery, no tick
+            if (lastTick != 0)
+                intervalsNs.push_back(tick - lastTick);
+            lastTick = tick;
+            char action = 'W';
+            if (frm->FScanState1 == 0)
+                action = 'E';
+            else if (frm->FScanPeriodIndex1 != periodIndex)
+                action = 'P';
+            else if (frm->FScanPointIndex1 != pointIndex)
+                action = 'S';
+            actions += action;
+            periodIndex = frm->FScanPeriodIndex1;
+            pointIndex = frm->FScanPointIndex1;
+        });
+    }
+    QString sentAndPasses() const {
+        QString result;
+        for (QChar c : actions)
+            if (c != QLatin1Char('W'))
+                result += c;
+        return result;
+    }
+
+    QString actions;
+    std::vector<qint64> intervalsNs;
+    qint64 lastTick = 0;
+    int periodIndex = 0;
+    int pointIndex = 0;
+};
+
+TEST_F(ScanRun, ThreePassesSendEveryPointOnceWithOneIdleTickBetweenPasses) {
+    openPort(0, FastCom);
+    recordTicks();
+    // A start of its own, so that this run's lines can be told apart in the shared daily log file.
+    const double start = 100 + (QDateTime::currentMSecsSinceEpoch() % 100000) / 1000.0;
+    setScan(0, QString::number(start, 'f', 3), QString::number(start + 2, 'f', 3), "1", "0.03", "3");
+    frm->btnScan1->click();
+    EXPECT_EQ(frm->btnScan1->text(), "PAUSE");
+    EXPECT_EQ(frm->tmrScanTime1->interval(), 10);
+    EXPECT_EQ(frm->FScanState1, 1);
+    ASSERT_TRUE(waitFor([&] { return frm->FScanState1 == 0; }));
+    EXPECT_EQ(frm->btnScan1->text(), "SCAN");
+    EXPECT_FALSE(frm->tmrScanTime1->isActive());
+
+    const QString a = formatGeneral(start), b = formatGeneral(start + 1), c = formatGeneral(start + 2);
+    std::vector<std::string> expected;
+    for (int pass = 0; pass < 3; ++pass)
+        for (const QString& point : {a, b, c})
+            expected.push_back("GU" + point.toStdString());
+    EXPECT_EQ(commandsAt(FastCom), expected);
+    EXPECT_EQ(frm->txtMoveWavelength1->text(), c);
+    EXPECT_EQ(sentAndPasses(), "SSSPSSSPSSSE");
+    // The tick after a finished pass sends the next pass's first point: one idle tick between passes.
+    for (int i = 0; i + 1 < actions.size(); ++i)
+        if (actions[i] == QLatin1Char('P')) {
+            EXPECT_EQ(actions[i + 1], QLatin1Char('S')) << actions.toStdString();
+        }
+    for (qint64 interval : intervalsNs)
+        EXPECT_GE(interval, 10'000'000) << "a tick came early";
+
+    const QStringList pane = paneLines(frm->memoLog1);
+    ASSERT_FALSE(pane.isEmpty());
+    EXPECT_EQ(pane.first(), "Start Scaning...");
+    EXPECT_EQ(pane.count("Moving To " + a), 3);
+    EXPECT_EQ(pane.count("Moving Ok"), 9);
+    EXPECT_EQ(pane.last(), "End Scaning...");
+
+    // The log file records the run point by point.
+    const QString folder = frm->LogFolder();
+    frm->close(); // writes out the log
+    QString log;
+    for (const QString& name : QDir(folder).entryList({"log_*.txt"}, QDir::Files, QDir::Time)) {
+        QFile file(QDir(folder).filePath(name));
+        ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+        log = QString::fromLatin1(file.readAll());
+        if (log.contains("\tMoving To " + a + "\r\n"))
+            break;
+    }
+    const qsizetype first = log.indexOf("\tMoving To " + a + "\r\n");
+    ASSERT_GE(first, 0);
+    EXPECT_GE(log.lastIndexOf("\tStart Scaning...\r\n", first), 0);
+    const qsizetype last = log.indexOf("\tMoving To " + c + "\r\n", first);
+    EXPECT_GT(log.indexOf("\tEnd Scaning...\r\n", last), last);
+}
+
+TEST_F(ScanRun, PauseHoldsThePointsAndContinueResumesWithoutLosingOne) {
+    openPort(0, FastCom);
+    recordTicks();
+    setScan(0, "10", "14", "1", "0.1", "1");
+    frm->btnScan1->click();
+    ASSERT_TRUE(waitFor([&] { return frm->FScanPointIndex1 == 2 && frm->FScanStep1 == 1; }));
+    frm->btnScan1->click();
+    EXPECT_EQ(frm->btnScan1->text(), "CONTINUE");
+    EXPECT_EQ(frm->FScanState1, 2);
+    const qsizetype ticksAtPause = actions.size();
+    ASSERT_TRUE(waitFor([&] { return actions.size() >= ticksAtPause + 3; })); // the timer keeps running
+    EXPECT_EQ(frm->FScanPointIndex1, 2);
+    EXPECT_EQ(commandsAt(FastCom).size(), 2u);
+
+    frm->btnScan1->click();
+    EXPECT_EQ(frm->btnScan1->text(), "PAUSE");
+    ASSERT_TRUE(waitFor([&] { return frm->FScanState1 == 0; }));
+    EXPECT_EQ(commandsAt(FastCom), (std::vector<std::string>{"GU10", "GU11", "GU12", "GU13", "GU14"}));
+    EXPECT_EQ(paneLines(frm->memoLog1).count("End Scaning..."), 1);
+}
+
+TEST_F(ScanRun, StopDuringAMoveLetsTheMoveFinishAndStaysIdle) {
+    openPort(0, SlowCom); // 500 nm to 400 nm takes 100 ms
+    setScan(0, "400", "402", "1", "0.03", "1");
+    frm->btnScan1->click();
+    ASSERT_TRUE(waitFor([&] { return frm->FScanStep1 == 2; }));
+    frm->btnScanStop1->click();
+    EXPECT_EQ(frm->FScanState1, 0);
+    EXPECT_EQ(frm->FScanStep1, 0);
+    EXPECT_EQ(frm->btnScan1->text(), "SCAN");
+    EXPECT_FALSE(frm->tmrScanTime1->isActive());
+    EXPECT_TRUE(frm->FBusy1);
+    ASSERT_TRUE(waitFor([&] { return !frm->FBusy1; }));
+    EXPECT_EQ(paneLines(frm->memoLog1).last(), "Moving Ok");
+    EXPECT_EQ(frm->FScanStep1, 0);
+    EXPECT_EQ(frm->FScanState1, 0);
+    EXPECT_EQ(commandsAt(SlowCom), std::vector<std::string>{"GU400"});
+    EXPECT_EQ(paneLines(frm->memoLog1).count("End Scaning..."), 0);
+}
+
+TEST_F(ScanRun, ScanIsIgnoredWhileAMoveIsOutstandingAndWorksAfterIt) {
+    openPort(0, SlowCom);
+    frm->FSpectrograph[0].CurrentGrating = 1;
+    frm->rbGrating11->setChecked(true);
+    frm->txtMoveWavelength1->setText("450");
+    frm->btnMove1->click();
+    ASSERT_TRUE(frm->FBusy1);
+    setScan(0, "450", "451", "1", "0.02", "1");
+    frm->btnScan1->click();
+    EXPECT_EQ(frm->FScanState1, 0);
+    EXPECT_EQ(frm->btnScan1->text(), "SCAN");
+    EXPECT_FALSE(frm->tmrScanTime1->isActive());
+    EXPECT_EQ(paneLines(frm->memoLog1).count("Start Scaning..."), 0);
+
+    ASSERT_TRUE(waitFor([&] { return !frm->FBusy1; }));
+    frm->btnScan1->click();
+    EXPECT_EQ(frm->btnScan1->text(), "PAUSE");
+    ASSERT_TRUE(waitFor([&] { return frm->FScanState1 == 0; }));
+    EXPECT_EQ(commandsAt(SlowCom), (std::vector<std::string>{"GU450", "GU450", "GU451"}));
+}
+
+TEST_F(ScanRun, NegativeCountEndsAfterOneTickPerPassWithoutMoving) {
+    openPort(0, FastCom);
+    recordTicks();
+    setScan(0, "500", "0", "0.1", "10", "2");
+    frm->btnScan1->click();
+    ASSERT_TRUE(waitFor([&] { return frm->FScanState1 == 0; }));
+    EXPECT_EQ(actions, "PE");
+    EXPECT_TRUE(commandsAt(FastCom).empty());
+    EXPECT_EQ(paneLines(frm->memoLog1), (QStringList{"Start Scaning...", "End Scaning..."}));
+}
+
+TEST_F(ScanRun, AFailingRecomputeLeavesTheScanIdle) {
+    openPort(0, FastCom);
+    setScan(0, "0", "10", "0", "1", "1");
+    frm->btnScan1->click();
+    EXPECT_EQ(errors, QStringList{"Floating point division by zero"});
+    EXPECT_EQ(frm->FScanState1, 0);
+    EXPECT_EQ(frm->btnScan1->text(), "SCAN");
+    EXPECT_FALSE(frm->tmrScanTime1->isActive());
+    EXPECT_TRUE(paneLines(frm->memoLog1).isEmpty());
+}
+
+TEST_F(ScanRun, TheTimerPeriodIsSetAtEachStartWithEachSpectrographsFactor) {
+    // No port open: the first point waits for a reply that never comes, as the console does.
+    setScan(0, "400", "500", "1", "10", "1");
+    setScan(1, "400", "500", "1", "10", "1");
+    frm->btnScan1->click();
+    frm->btnScan2->click();
+    EXPECT_EQ(frm->tmrScanTime1->interval(), 99);
+    EXPECT_EQ(frm->tmrScanTime2->interval(), 198);
+    EXPECT_EQ(frm->txtScanPointTime2->text(), "0.099");
+    frm->btnScanStop1->click();
+    frm->btnScanStop2->click();
+
+    // The next start re-reads the corrected time: 3 points in 1 s, then 0.999 s.
+    setScan(0, "0", "2", "1", "1", "1");
+    frm->btnScan1->click();
+    EXPECT_EQ(frm->tmrScanTime1->interval(), 333);
+    frm->btnScanStop1->click();
+    frm->btnScan1->click();
+    EXPECT_EQ(frm->tmrScanTime1->interval(), 332);
+    frm->btnScanStop1->click();
+    EXPECT_FALSE(frm->tmrScanTime1->isActive());
+    EXPECT_TRUE(errors.isEmpty());
+}
+
+} // namespace
