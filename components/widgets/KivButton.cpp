@@ -539,7 +539,8 @@ void TKivCustomBtn::paintEvent(QPaintEvent*) {
     }
     const TDrawItem item{CurrentItemState(), ClientRect()};
     const CachedFace* face = ContentCacheable() ? &composeFace(item, currentFaceKey(item)) : nullptr;
-    if (face && face->Usable) {
+    FLastPaintKept = face && face->Usable;
+    if (FLastPaintKept) {
         if (face->NeedsParent) {
             if (FBuffer.size() != size())
                 FBuffer = QImage(size(), QImage::Format_ARGB32_Premultiplied);

@@ -211,8 +211,8 @@ protected:
     virtual void ContentReplayed(const TDrawItem& DrawItem) { Q_UNUSED(DrawItem); }
     // Something the face depends on changed: forget the kept faces and repaint later.
     void InvalidateFace();
-    // The number of faces now kept (for tests).
-    int CachedFaceCount() const { return static_cast<int>(FFaces.size()); }
+    // Whether the last paint showed a kept face rather than composing one.
+    bool LastPaintUsedKeptFace() const { return FLastPaintKept; }
     bool HasDropDownArrow() const { return FShowDropDownArrow && FDropDownMenu; }
 
     bool event(QEvent* e) override;
@@ -279,6 +279,7 @@ private:
     // While a face is composed for keeping, the parent's background is this uniform colour.
     std::optional<QRgb> FBackgroundStandIn;
     bool FParentBackgroundPainted = false;
+    bool FLastPaintKept = false;
 
     void paintParentBackground(TKivCanvas& Canvas);
     FaceKey currentFaceKey(const TDrawItem& Item) const;
