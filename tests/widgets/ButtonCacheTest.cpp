@@ -34,6 +34,7 @@ public:
 class FreshBitBtn : public TKivBitBtn {
 public:
     using TKivBitBtn::TKivBitBtn;
+    using TKivCustomBtn::LastPaintUsedKeptFace;
 
 protected:
     bool ContentCacheable() const override { return false; }
@@ -152,6 +153,13 @@ TEST_F(ButtonFaces, EveryChangeShowsAtOnceAsAFreshPaintWouldShowIt) {
     other.setPixel(0, 0, 0xFFFF00FF);
     const std::vector<std::pair<std::string, std::function<void(Scene&)>>> changes = {
         {"caption", [](Scene& s) { s.both([](TKivBitBtn& b) { b.setText("STOP"); }); }},
+        {"spacing", [](Scene& s) { s.both([](TKivBitBtn& b) { b.SetSpacing(12); }); }},
+        {"application palette",
+         [](Scene&) {
+             QPalette p = WindowsClassicPalette();
+             p.setColor(QPalette::WindowText, QColor(0, 0, 200));
+             QApplication::setPalette(p);
+         }},
         {"font",
          [](Scene& s) {
              s.both([](TKivBitBtn& b) {
@@ -165,15 +173,14 @@ TEST_F(ButtonFaces, EveryChangeShowsAtOnceAsAFreshPaintWouldShowIt) {
         {"alignment", [](Scene& s) { s.both([](TKivBitBtn& b) { b.SetAlignment(taLeftJustify); }); }},
         {"layout", [](Scene& s) { s.both([](TKivBitBtn& b) { b.SetLayout(tlTop); }); }},
         {"glyph side", [](Scene& s) { s.both([](TKivBitBtn& b) { b.SetGlyphLayout(blGlyphRight); }); }},
-        {"spacing", [](Scene& s) { s.both([](TKivBitBtn& b) { b.SetSpacing(12); }); }},
         {"margin", [](Scene& s) { s.both([](TKivBitBtn& b) { b.SetMargin(9); }); }},
         {"image index", [](Scene& s) { s.both([](TKivBitBtn& b) { b.SetImageIndex(73); }); }},
         {"image replaced", [](Scene& s) { s.images.SetImage(73, solid(16, 16, 0xFF00FF00)); }},
         {"caption style",
          [](Scene& s) { s.both([](TKivBitBtn& b) { b.CaptionStyle()->SetTextStyle(atsRaised); }); }},
         {"angle", [](Scene& s) { s.both([](TKivBitBtn& b) { b.CaptionStyle()->SetAngle(90); }); }},
+        {"skin bands", [](Scene& s) { s.skinner.SetFixedHeight(8); }},
         {"skin bitmap", [other](Scene& s) { s.skinner.SetBitmapNormal(other); }},
-        {"skin bands", [](Scene& s) { s.skinner.SetFixedWidth(9); }},
         {"skin corners opaque", [](Scene& s) { s.skinner.SetTransparent(false); }},
         {"skin corners keyed again", [](Scene& s) { s.skinner.SetTransparent(true); }},
         {"parent background",
@@ -181,12 +188,6 @@ TEST_F(ButtonFaces, EveryChangeShowsAtOnceAsAFreshPaintWouldShowIt) {
              QPalette pal = s.parent.palette();
              pal.setColor(QPalette::Window, QColor(200, 30, 30));
              s.parent.setPalette(pal);
-         }},
-        {"application palette",
-         [](Scene&) {
-             QPalette p = WindowsClassicPalette();
-             p.setColor(QPalette::WindowText, QColor(0, 0, 200));
-             QApplication::setPalette(p);
          }},
         {"size", [](Scene& s) { s.both([](TKivBitBtn& b) { b.resize(90, 40); }); }},
         {"drop-down arrow",
