@@ -8,6 +8,7 @@
 #include <QStyle>
 #include <QStyleOptionButton>
 
+#include <algorithm>
 #include <chrono>
 
 namespace {
@@ -107,6 +108,7 @@ void TKivBtnSkinner::RemoveClient(TKivCustomBtn* Button) {
 void TKivBtnSkinner::NotifyClients() {
     if (FDestroying)
         return;
+    ++FGeneration;
     const QList<TKivCustomBtn*> clients = FClients;
     for (TKivCustomBtn* client : clients) {
         if (!FClients.contains(client))
@@ -200,13 +202,20 @@ void TKivBtnSkinner::DrawSkin(TKivCanvas& Canvas, const TRect& Rect, int State) 
 TKivCustomBtn::TKivCustomBtn(QWidget* parent)
     : QPushButton(parent), FCaptionStyle(std::make_unique<TKivCaptionStyle>()) {
     FCaptionStyle->SetAllowRotation(true);
-    FCaptionStyle->OnChanged = [this](QObject*) { repaint(); };
+    FCaptionStyle->OnChanged = [this](QObject*) {
+        FFaces.clear();
+        ++FFaceGeneration;
+        repaint();
+    };
     FThemesAvailable = ComCtlVersion6();
     // The face is composed whole in the buffer; Qt need not clear behind it.
     setAttribute(Qt::WA_OpaquePaintEvent, false);
     setMouseTracking(true);
-    if (qApp)
+    if (qApp) {
         FFocusTracking = connect(qApp, &QApplication::focusChanged, this, [this] { updateButtonStyle(); });
+        // New fonts may change what the caption's family resolves to.
+        connect(qApp, &QGuiApplication::fontDatabaseChanged, this, [this] { InvalidateFace(); });
+    }
 }
 
 TKivCustomBtn::~TKivCustomBtn() {
@@ -267,7 +276,7 @@ void TKivCustomBtn::SetDropDownMenu(QMenu* Value) {
     // A guarded pointer: a menu that is destroyed reads as none.
     FDropDownMenu = Value;
     if (Value && FShowDropDownArrow)
-        update();
+        InvalidateFace();
 }
 
 void TKivCustomBtn::SetSkinner(TKivBtnSkinner* Value) {
@@ -278,14 +287,14 @@ void TKivCustomBtn::SetSkinner(TKivBtnSkinner* Value) {
     FSkinner = Value;
     if (FSkinner)
         FSkinner->AddClient(this);
-    update();
+    InvalidateFace();
 }
 
 void TKivCustomBtn::SkinnerDestroyed(TKivBtnSkinner* Sender) {
     if (Sender != FSkinner)
         return;
     FSkinner = nullptr;
-    update();
+    InvalidateFace();
 }
 
 void TKivCustomBtn::SetButtonStyle(bool ADefault) {
@@ -330,10 +339,10 @@ void TKivCustomBtn::DrawFace(TKivCanvas& Canvas, const TDrawItem& DrawItem) {
     const bool enabled = isEnabled();
 
     if (FTransparent) {
-        DrawParentBackground(this, Canvas);
+        paintParentBackground(Canvas);
     } else if (FThemeAware && FThemesAvailable) {
         // The window system's own push button (never available here; kept for systems that have it).
-        DrawParentBackground(this, Canvas);
+        paintParentBackground(Canvas);
         QStyleOptionButton opt;
         opt.initFrom(this);
         opt.rect = R.ToQRect();
@@ -348,7 +357,7 @@ void TKivCustomBtn::DrawFace(TKivCanvas& Canvas, const TDrawItem& DrawItem) {
         style()->drawControl(QStyle::CE_PushButtonBevel, &opt, &Canvas.Painter(), this);
     } else if (FSkinner) {
         if (FSkinner->Transparent())
-            DrawParentBackground(this, Canvas);
+            paintParentBackground(Canvas);
         int state = ssNormal;
         if (!enabled)
             state = ssDisabled;
@@ -419,6 +428,103 @@ void TKivCustomBtn::DrawContent(TKivCanvas& Canvas, const TDrawItem& DrawItem) {
     DrawCaption(Canvas, r);
 }
 
+void TKivCustomBtn::InvalidateFace() {
+    FFaces.clear();
+    ++FFaceGeneration;
+    update();
+}
+
+bool TKivCustomBtn::FaceKey::operator==(const FaceKey& o) const {
+    return Generation == o.Generation && SkinGeneration == o.SkinGeneration && Skinner == o.Skinner &&
+           AppPalette == o.AppPalette && Size == o.Size && ItemState == o.ItemState && Enabled == o.Enabled &&
+           MouseInControl == o.MouseInControl && IsDefault == o.IsDefault &&
+           DropDownArrow == o.DropDownArrow && Text == o.Text && Font == o.Font;
+}
+
+TKivCustomBtn::FaceKey TKivCustomBtn::currentFaceKey(const TDrawItem& Item) const {
+    FaceKey k;
+    k.Generation = FFaceGeneration;
+    k.Skinner = FSkinner;
+    k.SkinGeneration = FSkinner ? FSkinner->Generation() : 0;
+    // System colours come from the application's palette.
+    if (qobject_cast<QGuiApplication*>(QCoreApplication::instance()))
+        k.AppPalette = QGuiApplication::palette().cacheKey();
+    k.Size = size();
+    k.ItemState = Item.ItemState;
+    k.Enabled = isEnabled();
+    k.MouseInControl = FMouseInControl;
+    k.IsDefault = FIsDefault;
+    // A guarded menu pointer turns null without telling us.
+    k.DropDownArrow = HasDropDownArrow();
+    k.Text = text();
+    k.Font = font();
+    return k;
+}
+
+void TKivCustomBtn::paintParentBackground(TKivCanvas& Canvas) {
+    FParentBackgroundPainted = true;
+    if (!FBackgroundStandIn) {
+        DrawParentBackground(this, Canvas);
+        return;
+    }
+    QPainter& p = Canvas.Painter();
+    p.save();
+    p.setCompositionMode(QPainter::CompositionMode_Source);
+    p.fillRect(QRect(QPoint(0, 0), size()), QColor::fromRgba(*FBackgroundStandIn));
+    p.restore();
+}
+
+QImage TKivCustomBtn::composeFaceOn(QRgb StandIn, const TDrawItem& Item) {
+    QImage img(size(), QImage::Format_ARGB32_Premultiplied);
+    img.fill(Qt::transparent);
+    FBackgroundStandIn = StandIn;
+    FParentBackgroundPainted = false;
+    {
+        TKivCanvas canvas(&img);
+        DrawFace(canvas, Item);
+        DrawContent(canvas, Item);
+    }
+    FBackgroundStandIn.reset();
+    return img;
+}
+
+const TKivCustomBtn::CachedFace& TKivCustomBtn::composeFace(const TDrawItem& Item, const FaceKey& Key) {
+    for (std::size_t i = 0; i < FFaces.size(); ++i)
+        if (FFaces[i].Key == Key) {
+            if (i != 0)
+                std::rotate(FFaces.begin(), FFaces.begin() + std::ptrdiff_t(i),
+                            FFaces.begin() + std::ptrdiff_t(i) + 1);
+            return FFaces.front();
+        }
+    CachedFace face{Key, composeFaceOn(0u, Item), true, FParentBackgroundPainted};
+    if (face.NeedsParent) {
+        // The face is kept only if, composed on two different backgrounds, every pixel either is
+        // that background untouched or is the same opaque colour on both: then it shows exactly
+        // the same on the parent's real background, which is painted fresh under it each time.
+        const QImage onWhite = composeFaceOn(0xFFFFFFFFu, Item);
+        for (int y = 0; y < face.Layer.height() && face.Usable; ++y) {
+            const QRgb* a = reinterpret_cast<const QRgb*>(face.Layer.constScanLine(y));
+            const QRgb* b = reinterpret_cast<const QRgb*>(onWhite.constScanLine(y));
+            for (int x = 0; x < face.Layer.width(); ++x) {
+                const bool background = a[x] == 0u && b[x] == 0xFFFFFFFFu;
+                const bool opaque = a[x] == b[x] && qAlpha(a[x]) == 255;
+                if (!background && !opaque) {
+                    face.Usable = false;
+                    break;
+                }
+            }
+        }
+        if (!face.Usable)
+            face.Layer = QImage();
+    }
+    // A few states of one button: at rest, hot, pressed, default.
+    constexpr std::size_t MaxFaces = 4;
+    FFaces.insert(FFaces.begin(), std::move(face));
+    if (FFaces.size() > MaxFaces)
+        FFaces.pop_back();
+    return FFaces.front();
+}
+
 void TKivCustomBtn::paintEvent(QPaintEvent*) {
     if (width() <= 0 || height() <= 0)
         return;
@@ -431,11 +537,25 @@ void TKivCustomBtn::paintEvent(QPaintEvent*) {
         }
         FIsDefault = active;
     }
-    if (FBuffer.size() != size())
-        FBuffer = QImage(size(), QImage::Format_ARGB32_Premultiplied);
-    FBuffer.fill(Qt::transparent);
     const TDrawItem item{CurrentItemState(), ClientRect()};
-    {
+    const CachedFace* face = ContentCacheable() ? &composeFace(item, currentFaceKey(item)) : nullptr;
+    FLastPaintKept = face && face->Usable;
+    if (FLastPaintKept) {
+        if (face->NeedsParent) {
+            if (FBuffer.size() != size())
+                FBuffer = QImage(size(), QImage::Format_ARGB32_Premultiplied);
+            FBuffer.fill(Qt::transparent);
+            TKivCanvas canvas(&FBuffer);
+            DrawParentBackground(this, canvas);
+            canvas.Draw(0, 0, face->Layer);
+        } else {
+            FBuffer = face->Layer;
+        }
+        ContentReplayed(item);
+    } else {
+        if (FBuffer.size() != size())
+            FBuffer = QImage(size(), QImage::Format_ARGB32_Premultiplied);
+        FBuffer.fill(Qt::transparent);
         TKivCanvas canvas(&FBuffer);
         DrawFace(canvas, item);
         DrawContent(canvas, item);
@@ -447,13 +567,16 @@ void TKivCustomBtn::paintEvent(QPaintEvent*) {
 
 bool TKivCustomBtn::event(QEvent* e) {
     if (e->type() == CM_SKINCHANGED) {
-        update();
+        InvalidateFace();
         return true;
     }
     return QPushButton::event(e);
 }
 
 void TKivCustomBtn::changeEvent(QEvent* e) {
+    // Font, palette, style, enabled state, direction...: whatever changed, a kept face may show it.
+    FFaces.clear();
+    ++FFaceGeneration;
     QPushButton::changeEvent(e);
     switch (e->type()) {
     case QEvent::EnabledChange:
@@ -554,12 +677,12 @@ void TKivCustomBtn::focusOutEvent(QFocusEvent* e) {
 TKivBitBtn::TKivBitBtn(QWidget* parent) : TKivButton(parent) {
     FImageChangeLink.OnChange = [this](TImageList* Sender) {
         if (Sender == FImages)
-            update();
+            InvalidateFace();
     };
     FImageChangeLink.OnRemoved = [this](TImageList* Sender) {
         if (Sender == FImages) {
             FImages = nullptr;
-            update();
+            InvalidateFace();
         }
     };
 }
@@ -574,21 +697,21 @@ void TKivBitBtn::SetGlyphLayout(TButtonLayout Value) {
     if (Value == FGlyphLayout)
         return;
     FGlyphLayout = Value;
-    update();
+    InvalidateFace();
 }
 
 void TKivBitBtn::SetSpacing(int Value) {
     if (Value == FSpacing)
         return;
     FSpacing = Value;
-    update();
+    InvalidateFace();
 }
 
 void TKivBitBtn::SetMargin(int Value) {
     if (Value == FMargin || Value < -1)
         return;
     FMargin = Value;
-    update();
+    InvalidateFace();
 }
 
 void TKivBitBtn::SetGlyph(const QImage& Value) {
@@ -598,14 +721,14 @@ void TKivBitBtn::SetGlyph(const QImage& Value) {
         const int n = w / h;
         FNumGlyphs = (n > 4 || n < 1) ? 1 : n;
     }
-    update();
+    InvalidateFace();
 }
 
 void TKivBitBtn::SetNumGlyphs(int Value) {
     if (Value == FNumGlyphs || Value < 1 || Value > 4)
         return;
     FNumGlyphs = Value;
-    update();
+    InvalidateFace();
 }
 
 void TKivBitBtn::SetImages(TImageList* Value) {
@@ -616,14 +739,14 @@ void TKivBitBtn::SetImages(TImageList* Value) {
     FImages = Value;
     if (FImages)
         FImages->RegisterChanges(&FImageChangeLink);
-    update();
+    InvalidateFace();
 }
 
 void TKivBitBtn::SetImageIndex(int Value) {
     if (Value == FImageIndex)
         return;
     FImageIndex = Value;
-    update();
+    InvalidateFace();
 }
 
 void TKivBitBtn::CalcLayout(const TRect& CR) {
@@ -676,12 +799,16 @@ void TKivBitBtn::CalcLayout(const TRect& CR) {
     FGlyphRect = g;
 }
 
-void TKivBitBtn::DrawContent(TKivCanvas& Canvas, const TDrawItem& DrawItem) {
+void TKivBitBtn::ContentReplayed(const TDrawItem& DrawItem) {
     CalcLayout(ClientRect());
     if (DrawItem.ItemState & ODS_SELECTED) {
         FGlyphRect = FGlyphRect.Offset(1, 1);
         FTextRect = FTextRect.Offset(1, 1);
     }
+}
+
+void TKivBitBtn::DrawContent(TKivCanvas& Canvas, const TDrawItem& DrawItem) {
+    ContentReplayed(DrawItem);
     DrawCaption(Canvas, FTextRect);
     if (usesImages()) {
         FImages->Draw(Canvas, FGlyphRect.Left, FGlyphRect.Top, FImageIndex, isEnabled());

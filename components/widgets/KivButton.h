@@ -21,6 +21,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <vector>
 
 class TKivCustomBtn;
@@ -81,6 +82,9 @@ public:
     void RemoveClient(TKivCustomBtn* Button);
     // Tells every client to repaint.
     void NotifyClients();
+    // Counts the changes announced to the clients, so a client can tell whether a face it kept
+    // is still the skin's.
+    quint64 Generation() const { return FGeneration; }
 
     // Paints the bitmap of State into Rect (which starts at the canvas origin when stretched in
     // nine pieces); an empty state bitmap falls back to BitmapNormal.
@@ -98,6 +102,7 @@ private:
     QList<TKivCustomBtn*> FClients;
     TColor FTransparentColor = clNone;
     bool FDestroying = false;
+    quint64 FGeneration = 0;
     // Corner pieces with the transparent colour already left out, per bitmap and key colour: every
     // repaint of every client would otherwise build the same masks again.
     struct KeyedCorners {
@@ -197,6 +202,17 @@ protected:
 
     // The item state a repaint now would be given.
     unsigned CurrentItemState() const;
+    // Whether a face composed once may be shown again while nothing it depends on has changed.
+    // A subclass whose content reads the face around it in ways other than pixel by pixel, or
+    // depends on anything but the button's properties, answers false.
+    virtual bool ContentCacheable() const { return true; }
+    // Called instead of DrawContent when a kept face is shown: the state a paint leaves behind
+    // (such as a layout) must still be set.
+    virtual void ContentReplayed(const TDrawItem& DrawItem) { Q_UNUSED(DrawItem); }
+    // Something the face depends on changed: forget the kept faces and repaint later.
+    void InvalidateFace();
+    // Whether the last paint showed a kept face rather than composing one.
+    bool LastPaintUsedKeptFace() const { return FLastPaintKept; }
     bool HasDropDownArrow() const { return FShowDropDownArrow && FDropDownMenu; }
 
     bool event(QEvent* e) override;
@@ -235,13 +251,48 @@ private:
     TColor FFontColor = clWindowText;
     QMetaObject::Connection FFocusTracking;
 
+    // Faces composed without the parent's background, which is painted fresh under them: all that
+    // a face depends on besides the parent is in its key.
+    struct FaceKey {
+        quint64 Generation = 0;
+        quint64 SkinGeneration = 0;
+        const TKivBtnSkinner* Skinner = nullptr;
+        qint64 AppPalette = 0;
+        QSize Size;
+        unsigned ItemState = 0;
+        bool Enabled = false;
+        bool MouseInControl = false;
+        bool IsDefault = false;
+        bool DropDownArrow = false;
+        QString Text;
+        QFont Font;
+        bool operator==(const FaceKey& o) const;
+    };
+    struct CachedFace {
+        FaceKey Key;
+        QImage Layer;        // transparent where the parent's background shows
+        bool Usable = false; // false: this face depends on its background; paint it directly
+        bool NeedsParent = false;
+    };
+    std::vector<CachedFace> FFaces;
+    quint64 FFaceGeneration = 0;
+    // While a face is composed for keeping, the parent's background is this uniform colour.
+    std::optional<QRgb> FBackgroundStandIn;
+    bool FParentBackgroundPainted = false;
+    bool FLastPaintKept = false;
+
+    void paintParentBackground(TKivCanvas& Canvas);
+    FaceKey currentFaceKey(const TDrawItem& Item) const;
+    const CachedFace& composeFace(const TDrawItem& Item, const FaceKey& Key);
+    QImage composeFaceOn(QRgb StandIn, const TDrawItem& Item);
+
     void drawFocusRectangle(TKivCanvas& Canvas);
     void updateButtonStyle();
     template <typename T> void setAndInvalidate(T& Field, const T& Value) {
         if (Field == Value)
             return;
         Field = Value;
-        update();
+        InvalidateFace();
     }
 };
 
@@ -291,6 +342,7 @@ public:
 
 protected:
     void DrawContent(TKivCanvas& Canvas, const TDrawItem& DrawItem) override;
+    void ContentReplayed(const TDrawItem& DrawItem) override;
 
 private:
     TButtonLayout FGlyphLayout = blGlyphLeft;

@@ -4,11 +4,14 @@
 
 #include <QBitmap>
 #include <QFontMetrics>
+#include <QGuiApplication>
 #include <QTransform>
 #include <QWidget>
 
 #include <algorithm>
 #include <cmath>
+#include <list>
+#include <memory>
 #include <numbers>
 
 namespace {
@@ -539,13 +542,130 @@ void TKivCanvas::DrawPushButton(TRect& r, bool pushed) {
     DrawEdge(r, pushed ? EDGE_SUNKEN : EDGE_RAISED, BF_RECT | BF_SOFT | BF_MIDDLE | BF_ADJUST);
 }
 
-int TKivCanvas::DrawText(const QString& text, TRect& r, unsigned format, QPainterPath* path) {
-    const QFont font = GdiFont(Font.Font);
-    const QFontMetrics fm(font, FPainter->device());
-    const int lineH = fm.ascent() + fm.descent();
-    const bool expand = format & DT_EXPANDTABS;
+namespace {
+
+// A text laid out for DrawText: the drawing font, its metrics, the lines and their widths. Shaping
+// the text to measure it is most of what drawing a caption costs, and a caption is measured and
+// then drawn once per copy of its relief, so each layout is kept for the next call with the same
+// text, font, flags, width and resolution.
+struct PreparedText {
+    QFont Font;
+    QFontMetrics Metrics;
+    int LineHeight = 0;
+    int TabWidth = 0;
+    TextLayoutResult Layout;
+    std::vector<int> Widths;
+    int MaxWidth = 0;
+};
+
+struct PreparedTextKey {
+    QString Text;
+    QFont Font;
+    unsigned Format = 0;
+    int Width = 0;
+    int DpiX = 0;
+    int DpiY = 0;
+    bool operator==(const PreparedTextKey& o) const {
+        return Format == o.Format && Width == o.Width && DpiX == o.DpiX && DpiY == o.DpiY && Text == o.Text &&
+               Font == o.Font && Font.resolveMask() == o.Font.resolveMask();
+    }
+};
+
+class PreparedTextCache {
+public:
+    std::shared_ptr<const PreparedText> find(const PreparedTextKey& key) {
+        watchFontDatabase();
+        for (auto it = FEntries.begin(); it != FEntries.end(); ++it)
+            if (it->first == key) {
+                // Most recently used first, so the captions being drawn stay near the front.
+                if (it != FEntries.begin())
+                    FEntries.splice(FEntries.begin(), FEntries, it);
+                return FEntries.front().second;
+            }
+        return nullptr;
+    }
+    void add(PreparedTextKey key, std::shared_ptr<const PreparedText> text) {
+        FEntries.emplace_front(std::move(key), std::move(text));
+        if (FEntries.size() > Capacity)
+            FEntries.pop_back();
+    }
+    void clear() { FEntries.clear(); }
+
+private:
+    // Enough for every caption of a window; the list is searched from the front.
+    static constexpr std::size_t Capacity = 48;
+    std::list<std::pair<PreparedTextKey, std::shared_ptr<const PreparedText>>> FEntries;
+    bool FWatching = false;
+
+    // Fonts added or removed may change what a family resolves to, and so every layout.
+    void watchFontDatabase() {
+        if (FWatching)
+            return;
+        if (auto* app = qobject_cast<QGuiApplication*>(QCoreApplication::instance())) {
+            QObject::connect(app, &QGuiApplication::fontDatabaseChanged, app, [this] { clear(); });
+            QObject::connect(app, &QObject::destroyed, [this] {
+                clear();
+                FWatching = false;
+            });
+            FWatching = true;
+        }
+    }
+};
+
+// Drawing happens on the window thread only.
+PreparedTextCache& preparedTexts() {
+    static PreparedTextCache cache;
+    return cache;
+}
+
+// Only these flags change how a text is broken into lines and measured.
+constexpr unsigned LayoutFlags = DT_WORDBREAK | DT_SINGLELINE | DT_EXPANDTABS | DT_NOPREFIX;
+
+std::shared_ptr<const PreparedText> prepareText(const QString& text, const QFont& sourceFont, unsigned format,
+                                                int width, QPaintDevice* device) {
+    const unsigned layoutFormat = format & LayoutFlags;
+    // The width matters only where lines are broken at it.
+    const bool breaks = (layoutFormat & DT_WORDBREAK) && !(layoutFormat & DT_SINGLELINE);
+    PreparedTextKey key{text,
+                        sourceFont,
+                        layoutFormat,
+                        breaks ? width : 0,
+                        device ? device->logicalDpiX() : 0,
+                        device ? device->logicalDpiY() : 0};
+    if (auto found = preparedTexts().find(key))
+        return found;
+
+    const QFont font = GdiFont(sourceFont);
+    auto prepared =
+        std::make_shared<PreparedText>(PreparedText{font, QFontMetrics(font, device), 0, 0, {}, {}, 0});
+    const QFontMetrics& fm = prepared->Metrics;
+    prepared->LineHeight = fm.ascent() + fm.descent();
     // Measuring the tab stop costs a whole alphabet; captions rarely hold a tab.
-    const int tabW = text.contains(u'\t') ? tabWidth(fm) : 0;
+    prepared->TabWidth = text.contains(u'\t') ? tabWidth(fm) : 0;
+    if (!text.isEmpty()) {
+        prepared->Layout = layoutText(text, layoutFormat, width, fm, prepared->TabWidth);
+        const bool expand = layoutFormat & DT_EXPANDTABS;
+        for (const TextLine& line : prepared->Layout.Lines) {
+            prepared->Widths.push_back(
+                pieceWidth(fm, QStringView(prepared->Layout.Text).mid(line.Start, line.End - line.Start),
+                           expand, prepared->TabWidth));
+            prepared->MaxWidth = std::max(prepared->MaxWidth, prepared->Widths.back());
+        }
+    }
+    preparedTexts().add(std::move(key), prepared);
+    return prepared;
+}
+
+} // namespace
+
+int TKivCanvas::DrawText(const QString& text, TRect& r, unsigned format, QPainterPath* path) {
+    const std::shared_ptr<const PreparedText> prepared =
+        prepareText(text, Font.Font, format, r.Width(), FPainter->device());
+    const QFont& font = prepared->Font;
+    const QFontMetrics& fm = prepared->Metrics;
+    const int lineH = prepared->LineHeight;
+    const bool expand = format & DT_EXPANDTABS;
+    const int tabW = prepared->TabWidth;
     if (text.isEmpty()) {
         // An empty text has no lines; as a single line it still takes the line's height.
         if (format & DT_CALCRECT) {
@@ -554,14 +674,9 @@ int TKivCanvas::DrawText(const QString& text, TRect& r, unsigned format, QPainte
         }
         return 0;
     }
-    const TextLayoutResult lay = layoutText(text, format, r.Width(), fm, tabW);
-    std::vector<int> widths;
-    int maxW = 0;
-    for (const TextLine& line : lay.Lines) {
-        widths.push_back(
-            pieceWidth(fm, QStringView(lay.Text).mid(line.Start, line.End - line.Start), expand, tabW));
-        maxW = std::max(maxW, widths.back());
-    }
+    const TextLayoutResult& lay = prepared->Layout;
+    const std::vector<int>& widths = prepared->Widths;
+    const int maxW = prepared->MaxWidth;
     const int totalH = lineH * static_cast<int>(lay.Lines.size());
     if (format & DT_CALCRECT) {
         r.Right = r.Left + maxW;

@@ -71,6 +71,8 @@ public:
 
 protected:
     void DrawContent(TKivCanvas& Canvas, const TDrawItem& DrawItem) override;
+    // The lamp's rim is flood-filled, which reads beyond the pixel it paints.
+    bool ContentCacheable() const override { return false; }
     bool event(QEvent* e) override;
 
 private:
