@@ -40,13 +40,16 @@ double wallSeconds() {
     return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
 }
 
-// Runs the event loop until Done or the bound; false when the bound was hit.
+// Runs the event loop until Done or the bound; false when the bound was hit. The loop sleeps between
+// events (a periodic timer only bounds the sleep), so the waiting itself costs no CPU.
 bool runUntil(const std::function<bool()>& Done, int BoundMs = 30000) {
     const double end = wallSeconds() + BoundMs / 1000.0;
+    QTimer bound;
+    bound.start(100);
     while (!Done()) {
         if (wallSeconds() > end)
             return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents, 50);
+        QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents);
     }
     return true;
 }
