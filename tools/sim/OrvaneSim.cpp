@@ -64,6 +64,7 @@ struct Controller {
     bool dead = false;
     bool blocked = false; // output waits for room in the line
     unsigned rng = 12345;
+    std::string received; // every byte the console wrote, for tests that check the exact bytes
 
     long long byteNs() const { return cfg.baud > 0 ? (long long)(10.0 / cfg.baud * 1e9) : 0; }
 
@@ -187,6 +188,7 @@ struct Simulator::Impl {
             ssize_t n = ::read(c.master, buf, sizeof buf);
             if (n <= 0)
                 break;
+            c.received.append(buf, std::size_t(n));
             long long per = c.byteNs();
             for (ssize_t i = 0; i < n; ++i) {
                 char ch = buf[i];
@@ -427,6 +429,12 @@ int Simulator::commandCount(int com) const {
     std::lock_guard lock(d->m);
     Controller* c = d->find(com);
     return c ? c->commandsSeen : 0;
+}
+
+std::string Simulator::received(int com) const {
+    std::lock_guard lock(d->m);
+    Controller* c = d->find(com);
+    return c ? c->received : std::string();
 }
 
 // ---------------------------------------------------------------------------------------------------------

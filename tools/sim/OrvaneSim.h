@@ -97,6 +97,8 @@ public:
     void hangup(int com);
     // Commands received so far by the controller on COM<com>.
     int commandCount(int com) const;
+    // Every byte the controller on COM<com> has received so far, in order (CRs and all).
+    std::string received(int com) const;
     // Called on the simulator's thread: each complete command, and just before a reply's final "*" is written
     // (with CLOCK_MONOTONIC nanoseconds). Set before start(); they must not call back into the simulator.
     std::function<void(int com, const std::string& command)> onCommand;
