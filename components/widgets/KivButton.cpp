@@ -201,6 +201,9 @@ void TKivBtnSkinner::DrawSkin(TKivCanvas& Canvas, const TRect& Rect, int State) 
 
 TKivCustomBtn::TKivCustomBtn(QWidget* parent)
     : QPushButton(parent), FCaptionStyle(std::make_unique<TKivCaptionStyle>()) {
+    // The buffer covers every pixel (the parent's background included where the face lets it show),
+    // so Qt need not repaint the parent behind the button at every change of its face.
+    setAttribute(Qt::WA_OpaquePaintEvent, true);
     FCaptionStyle->SetAllowRotation(true);
     FCaptionStyle->OnChanged = [this](QObject*) {
         FFaces.clear();
