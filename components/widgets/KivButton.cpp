@@ -768,38 +768,7 @@ void TKivBitBtn::CalcLayout(const TRect& CR) {
         gw = FGlyph.width() / FNumGlyphs;
         gh = FGlyph.height();
     }
-    TRect g = FTextRect;
-    switch (FGlyphLayout) {
-    case blGlyphLeft:
-        g.Left += FMargin;
-        g.Right = g.Left + gw;
-        g.Top += (g.Height() - gh) / 2;
-        g.Bottom = g.Top + gh;
-        FTextRect.Left = g.Right + FSpacing;
-        break;
-    case blGlyphRight:
-        g.Right -= FMargin;
-        g.Left = g.Right - gw;
-        g.Top += (g.Height() - gh) / 2;
-        g.Bottom = g.Top + gh;
-        FTextRect.Right = g.Left - FSpacing;
-        break;
-    case blGlyphTop:
-        g.Top += FMargin;
-        g.Bottom = g.Top + gh;
-        g.Left += (g.Width() - gw) / 2;
-        g.Right = g.Left + gw;
-        FTextRect.Top = g.Bottom + FSpacing;
-        break;
-    case blGlyphBottom:
-        g.Bottom -= FMargin;
-        g.Top = g.Bottom - gh;
-        g.Left += (g.Width() - gw) / 2;
-        g.Right = g.Left + gw;
-        FTextRect.Bottom = g.Top - FSpacing;
-        break;
-    }
-    FGlyphRect = g;
+    FGlyphRect = PlaceBoxBesideText(FTextRect, FGlyphLayout, gw, gh, FMargin, FSpacing);
 }
 
 void TKivBitBtn::ContentReplayed(const TDrawItem& DrawItem) {
@@ -830,4 +799,39 @@ void TKivBitBtn::DrawContent(TKivCanvas& Canvas, const TDrawItem& DrawItem) {
         DrawDisabledGlyph(Canvas, FGlyphRect, piece, 0);
     else
         Canvas.Draw(FGlyphRect.Left, FGlyphRect.Top, piece);
+}
+
+TRect PlaceBoxBesideText(TRect& TextRect, TButtonLayout Side, int W, int H, int Margin, int Spacing) {
+    TRect r = TextRect;
+    switch (Side) {
+    case blGlyphLeft:
+        r.Left += Margin;
+        r.Right = r.Left + W;
+        r.Top += (r.Height() - H) / 2;
+        r.Bottom = r.Top + H;
+        TextRect.Left = r.Right + Spacing;
+        break;
+    case blGlyphRight:
+        r.Right -= Margin;
+        r.Left = r.Right - W;
+        r.Top += (r.Height() - H) / 2;
+        r.Bottom = r.Top + H;
+        TextRect.Right = r.Left - Spacing;
+        break;
+    case blGlyphTop:
+        r.Top += Margin;
+        r.Bottom = r.Top + H;
+        r.Left += (r.Width() - W) / 2;
+        r.Right = r.Left + W;
+        TextRect.Top = r.Bottom + Spacing;
+        break;
+    case blGlyphBottom:
+        r.Bottom -= Margin;
+        r.Top = r.Bottom - H;
+        r.Left += (r.Width() - W) / 2;
+        r.Right = r.Left + W;
+        TextRect.Bottom = r.Top - Spacing;
+        break;
+    }
+    return r;
 }

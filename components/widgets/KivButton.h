@@ -305,6 +305,10 @@ public:
 
 enum TButtonLayout : std::uint8_t { blGlyphLeft, blGlyphRight, blGlyphTop, blGlyphBottom };
 
+// Places a W x H box (a glyph, a lamp) inside TextRect against Side, Margin from that edge and centred
+// across it, and moves TextRect's edge past the box by Spacing. Returns the box.
+TRect PlaceBoxBesideText(TRect& TextRect, TButtonLayout Side, int W, int H, int Margin, int Spacing);
+
 // A button with a glyph, from its own bitmap (up to four cells side by side) or from an image list.
 class TKivBitBtn : public TKivButton {
     Q_OBJECT

@@ -116,44 +116,18 @@ void TKivLEDBtn::CalcLayout(const TRect& CR) {
         FTextRect.Right -= 12;
     if (!FShowLED)
         return;
-    TRect r = FTextRect;
     const int w = FLED->Width(), h = FLED->Height();
-    switch (FLEDLayout) {
-    case allLeft:
-        r.Left += FMargin;
-        r.Right = r.Left + w;
-        r.Top += (r.Height() - h) / 2;
-        r.Bottom = r.Top + h;
-        FTextRect.Left = r.Right + FSpacing;
-        break;
-    case allRight:
-        r.Right -= FMargin;
-        r.Left = r.Right - w;
-        r.Top += (r.Height() - h) / 2;
-        r.Bottom = r.Top + h;
-        FTextRect.Right = r.Left - FSpacing;
-        break;
-    case allTop:
-        r.Top += FMargin;
-        r.Bottom = r.Top + h;
-        r.Left += (r.Width() - w) / 2;
-        r.Right = r.Left + w;
-        FTextRect.Top = r.Bottom + FSpacing;
-        break;
-    case allBottom:
-        r.Bottom -= FMargin;
-        r.Top = r.Bottom - h;
-        r.Left += (r.Width() - w) / 2;
-        r.Right = r.Left + w;
-        FTextRect.Bottom = r.Top - FSpacing;
-        break;
-    case allCenter:
-        r.Left += (r.Width() - w) / 2;
-        r.Right = r.Left + w;
-        r.Top += (r.Height() - h) / 2;
-        r.Bottom = r.Top + h;
-        break;
+    if (FLEDLayout != allCenter) {
+        // The lamp sits beside the caption like a glyph; the layouts name the sides in the same order.
+        FLEDRect =
+            PlaceBoxBesideText(FTextRect, static_cast<TButtonLayout>(FLEDLayout), w, h, FMargin, FSpacing);
+        return;
     }
+    TRect r = FTextRect;
+    r.Left += (r.Width() - w) / 2;
+    r.Right = r.Left + w;
+    r.Top += (r.Height() - h) / 2;
+    r.Bottom = r.Top + h;
     FLEDRect = r;
 }
 
