@@ -10,7 +10,9 @@
 #include "KivIndicator.h"
 #include "KivLEDBtn.h"
 #include "KivStrUtils.h"
+#include "LogMemo.h"
 #include "OrvaneApplication.h"
+#include "RepaintPacer.h"
 #include "fExpertMode1.h"
 #include "fExpertMode2.h"
 #include "znLog.h"
@@ -65,7 +67,8 @@ void readBlaze(const QString& Token, double& Field) {
         Field = value.size() < 2 ? 0 : StrToFloatDefault(QStringView(value).chopped(2), 0);
 }
 
-constexpr int ConnectPortCount = 22; // "COM1" to "COM22"
+constexpr int ConnectPortCount = 22;    // "COM1" to "COM22"
+constexpr int LogPaneLineLimit = 10000; // the pane is emptied at the line after
 
 } // namespace
 
@@ -74,6 +77,7 @@ TfrmMain::TfrmMain(QWidget* parent) : QWidget(parent), ui(std::make_unique<Ui::T
     setupComponents();
     setupDesignTimeSettings();
     connectHandlers();
+    new RepaintPacer(this);
     runGuarded([this] { FormCreate(); });
 }
 
@@ -344,6 +348,7 @@ void TfrmMain::setupDesignTimeSettings() {
         aqua.setColor(QPalette::Base, ColorToQColor(clAqua));
         aqua.setColor(QPalette::Text, Qt::black);
         p.memoLog->setPalette(aqua);
+        p.memoLog->SetLineLimit(LogPaneLineLimit);
     }
     glyph(btnScan1, imlMain, 61);
     glyph(btnScan2, imlMain, 61);
@@ -468,11 +473,7 @@ void TfrmMain::AddLog2(const QString& Text) {
 
 void TfrmMain::AddLog(int Index, const QString& Text) {
     // The pane gets the line even when the file cannot take it: the error still reaches the user.
-    struct AppendToPane {
-        QPlainTextEdit* pane;
-        const QString& text;
-        ~AppendToPane() { pane->appendPlainText(text); }
-    } append{panel(Index).memoLog, Text};
+    panel(Index).memoLog->AppendLine(Text);
     LogFile->WriteLine(Text);
 }
 
@@ -485,7 +486,7 @@ void TfrmMain::memoLog2Change() {
 
 void TfrmMain::memoLogChange(int Index) {
     QPlainTextEdit* pane = panel(Index).memoLog;
-    if (pane->blockCount() > 10000)
+    if (pane->blockCount() > LogPaneLineLimit)
         pane->clear();
 }
 
@@ -920,14 +921,15 @@ void writeBack(QLineEdit* Edit, const QString& Text) {
 
 TfrmMain::ScanFields TfrmMain::scanFields(int Index) {
     if (Index == 0)
-        return {FScanStart1,       FScanEnd1,          FScanPointCount1, FScanTime1,         FScanResolution1,
-                FScanPointTime1,   FScanPeriodCount1,  FScanPointIndex1, FScanPeriodIndex1,  FScanLock1,
-                txtScanStart1,     txtScanEnd1,        txtScanPointRes1, txtScanPointCount1, txtScanTime1,
-                txtScanPointTime1, txtScanPeriodCount1, btnScan1,        tmrScanTime1};
-    return {FScanStart2,       FScanEnd2,          FScanPointCount2, FScanTime2,         FScanResolution2,
-            FScanPointTime2,   FScanPeriodCount2,  FScanPointIndex2, FScanPeriodIndex2,  FScanLock2,
-            txtScanStart2,     txtScanEnd2,        txtScanPointRes2, txtScanPointCount2, txtScanTime2,
-            txtScanPointTime2, txtScanPeriodCount2, btnScan2,        tmrScanTime2};
+        return {FScanStart1,         FScanEnd1,          FScanPointCount1,  FScanTime1,
+                FScanResolution1,    FScanPointTime1,    FScanPeriodCount1, FScanPointIndex1,
+                FScanPeriodIndex1,   FScanLock1,         txtScanStart1,     txtScanEnd1,
+                txtScanPointRes1,    txtScanPointCount1, txtScanTime1,      txtScanPointTime1,
+                txtScanPeriodCount1, btnScan1,           tmrScanTime1};
+    return {FScanStart2,       FScanEnd2,           FScanPointCount2, FScanTime2,         FScanResolution2,
+            FScanPointTime2,   FScanPeriodCount2,   FScanPointIndex2, FScanPeriodIndex2,  FScanLock2,
+            txtScanStart2,     txtScanEnd2,         txtScanPointRes2, txtScanPointCount2, txtScanTime2,
+            txtScanPointTime2, txtScanPeriodCount2, btnScan2,         tmrScanTime2};
 }
 
 void TfrmMain::connectCommit(QLineEdit* Edit, void (TfrmMain::*Handler)()) {
@@ -1168,9 +1170,8 @@ void TfrmMain::tmrScanTimeTimer(int Index) {
         // back: its reply would otherwise be taken for this point's reply and the next point sent too early.
         if (f.FScanStep == 1 && f.FScanState == 1 && !f.FBusy) {
             if (s.FScanPointIndex < s.FScanPointCount) {
-                f.FTargetWavelength =
-                    static_cast<double>(static_cast<long double>(s.FScanPointIndex) * s.FScanResolution +
-                                        s.FScanStart);
+                f.FTargetWavelength = static_cast<double>(
+                    static_cast<long double>(s.FScanPointIndex) * s.FScanResolution + s.FScanStart);
                 panel(Index).txtMoveWavelength->setText(formatGeneral(f.FTargetWavelength));
                 SendCommand(Index, ckMove);
                 ++s.FScanPointIndex;

@@ -15,7 +15,7 @@ class QCheckBox;
 class QGroupBox;
 class QLabel;
 class QLineEdit;
-class QPlainTextEdit;
+class LogMemo;
 class QRadioButton;
 class QTimer;
 class TImageList;
@@ -102,7 +102,7 @@ public:
     QLineEdit *txtScanPeriodCount1, *txtScanPeriodCount2;
     TKivBitBtn *btnScan1, *btnScan2, *btnScanStop1, *btnScanStop2;
     QCheckBox *cbExpertMode1, *cbExpertMode2;
-    QPlainTextEdit *memoLog1, *memoLog2;
+    LogMemo *memoLog1, *memoLog2;
 
     // The log folder in use (beside the program, or the user's state folder when that is not writable).
     QString LogFolder() const { return FLogFolder; }
@@ -194,7 +194,7 @@ private:
         TKivBitBtn* btnJogPlus;
         QLineEdit* txtJogStep;
         QCheckBox* cbExpertMode;
-        QPlainTextEdit* memoLog;
+        LogMemo* memoLog;
         TKivComm* Comm;
         QTimer* tmrConnect;
     };

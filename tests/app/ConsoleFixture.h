@@ -7,6 +7,7 @@
 #include "KivIndicator.h"
 #include "KivLED.h"
 #include "KivLEDBtn.h"
+#include "LogMemo.h"
 #include "OrvaneApplication.h"
 #include "OrvaneSim.h"
 #include "fExpertMode1.h"
@@ -93,9 +94,12 @@ protected:
 
     // Panel Index's controls and log.
     TKivLEDBtn* btnComm(int Index) const { return Index == 0 ? window->btnComm1 : window->btnComm2; }
-    QPlainTextEdit* memoLog(int Index) const { return Index == 0 ? window->memoLog1 : window->memoLog2; }
+    LogMemo* memoLog(int Index) const { return Index == 0 ? window->memoLog1 : window->memoLog2; }
+    // The pane's lines once it has taken the lines queued for it (within a frame).
     QStringList paneLines(int Index) const {
-        const QString text = memoLog(Index)->toPlainText();
+        LogMemo* pane = memoLog(Index);
+        EXPECT_TRUE(waitFor([pane] { return pane->PendingCount() == 0; })) << "lines left queued";
+        const QString text = pane->toPlainText();
         return text.isEmpty() ? QStringList() : text.split(u'\n');
     }
     bool paneHas(int Index, const QString& Line) const { return paneLines(Index).contains(Line); }

@@ -3,6 +3,7 @@
 // terminals, the window with its terminals, the ports opened directly and the error messages recorded.
 
 #include "KivComm.h"
+#include "LogMemo.h"
 #include "OrvaneApplication.h"
 #include "OrvaneSim.h"
 #include "fExpertMode1.h"
@@ -18,6 +19,7 @@
 #include <QKeyEvent>
 #include <QLineEdit>
 #include <QPlainTextEdit>
+#include <QTest>
 #include <QTimer>
 
 #include <cstdlib>
@@ -63,7 +65,9 @@ inline void pressEnter(QLineEdit* Edit) {
     QCoreApplication::sendEvent(Edit, &press);
 }
 
-inline QStringList paneLines(QPlainTextEdit* Pane) {
+// The pane's lines once it has taken the lines queued for it (within a frame).
+inline QStringList paneLines(LogMemo* Pane) {
+    EXPECT_TRUE(QTest::qWaitFor([Pane] { return Pane->PendingCount() == 0; }, 5000)) << "lines left queued";
     return Pane->toPlainText().split(QLatin1Char('\n'), Qt::SkipEmptyParts);
 }
 

@@ -100,11 +100,11 @@ TEST_F(Window, LogPaneEmptiesAtItsTenThousandAndFirstLineWhileTheFileKeepsEveryL
     window->AddLog2(tag + " other pane");
     for (int i = 1; i <= 10000; ++i)
         window->AddLog1(QStringLiteral("%1 %2").arg(tag).arg(i));
-    EXPECT_EQ(window->memoLog1->blockCount(), 10000);
     EXPECT_EQ(paneLines(0).last(), tag + " 10000");
+    EXPECT_EQ(window->memoLog1->blockCount(), 10000);
 
     window->AddLog1(tag + " 10001");
-    EXPECT_TRUE(window->memoLog1->toPlainText().isEmpty());
+    EXPECT_TRUE(paneLines(0).isEmpty());
     window->AddLog1(tag + " 10002");
     EXPECT_EQ(paneLines(0), QStringList{tag + " 10002"});
     EXPECT_EQ(paneLines(1), QStringList{tag + " other pane"});
