@@ -3,6 +3,8 @@
 #include <QTextDocument>
 
 LogMemo::LogMemo(QWidget* Parent) : QPlainTextEdit(Parent) {
+    // A record, not a text being edited: an undo history would keep a copy of every line ever shown.
+    setUndoRedoEnabled(false);
     FFlushTimer.setSingleShot(true);
     connect(&FFlushTimer, &QTimer::timeout, this, [this] { Flush(); });
 }

@@ -2,7 +2,8 @@
 // The panels' log pane: a read-only memo that takes its lines in batches. A controller answering in
 // microseconds logs thousands of lines a second; putting each into the pane on its own costs a layout,
 // a scroll and a scroll-bar update per line, and would slow the replies themselves. Lines that come after a
-// quiet spell appear at the next pass of the event loop; faster ones are gathered for one frame.
+// quiet spell appear at the next pass of the event loop; faster ones are gathered for a tenth of a second,
+// as often as anyone can read a scrolling record.
 #include <QElapsedTimer>
 #include <QPlainTextEdit>
 #include <QStringList>
@@ -13,7 +14,7 @@ class LogMemo : public QPlainTextEdit {
 public:
     explicit LogMemo(QWidget* Parent = nullptr);
 
-    // Queues Line; it reaches the pane within one frame.
+    // Queues Line; it reaches the pane within FrameMs.
     void AppendLine(const QString& Line);
     // Puts every queued line into the pane now.
     void Flush();
@@ -35,5 +36,5 @@ private:
     QTimer FFlushTimer;
     QElapsedTimer FSinceFlush;
     int FLineLimit = 0;
-    int FFrameMs = 16;
+    int FFrameMs = 100;
 };

@@ -12,6 +12,7 @@
 #include "KivStrUtils.h"
 #include "LogMemo.h"
 #include "OrvaneApplication.h"
+#include "PreciseTimer.h"
 #include "RepaintPacer.h"
 #include "fExpertMode1.h"
 #include "fExpertMode2.h"
@@ -174,8 +175,14 @@ void TfrmMain::setupComponents() {
     };
     tmrConnect1 = makeTimer("tmrConnect1", 1000);
     tmrConnect2 = makeTimer("tmrConnect2", 1000);
-    tmrScanTime1 = makeTimer("tmrScanTime1", 10);
-    tmrScanTime2 = makeTimer("tmrScanTime2", 10);
+    auto makeScanTimer = [this](const char* name) {
+        auto* timer = new PreciseTimer(this);
+        timer->setObjectName(QLatin1String(name));
+        timer->setInterval(10);
+        return timer;
+    };
+    tmrScanTime1 = makeScanTimer("tmrScanTime1");
+    tmrScanTime2 = makeScanTimer("tmrScanTime2");
     LogFile = new TznLog(this);
     LogFile->setObjectName(QStringLiteral("LogFile"));
     BtnSkinnerXP = new TKivBtnSkinner(this);
@@ -354,6 +361,13 @@ void TfrmMain::setupDesignTimeSettings() {
     glyph(btnScan2, imlMain, 61);
     glyph(btnScanStop1, imlMain, 73);
     glyph(btnScanStop2, imlMain, 73);
+
+    // Controls whose captions change with every command keep the size the form gives them, so that a new
+    // caption does not ask their panel for a layout pass it has no layout for.
+    for (QWidget* control :
+         {static_cast<QWidget*>(btnMove1), static_cast<QWidget*>(btnMove2), static_cast<QWidget*>(btnScan1),
+          static_cast<QWidget*>(btnScan2), static_cast<QWidget*>(lblName1), static_cast<QWidget*>(lblName2)})
+        control->setFixedSize(control->size());
 }
 // ---- End of the design-time settings -----------------------------------------------------------------
 
@@ -507,6 +521,7 @@ void TfrmMain::SendCommand(int Index, TCommandKind Kind) {
     f.FReply.clear();
     p.Comm->Purge();
     QByteArray command;
+    QString target; // the move's wavelength as sent and as logged
     switch (Kind) {
     case ckStatus:
         command = "IA";
@@ -515,7 +530,8 @@ void TfrmMain::SendCommand(int Index, TCommandKind Kind) {
         command = "IB";
         break;
     case ckMove:
-        command = "GU" + formatGeneral(f.FTargetWavelength).toLatin1();
+        target = formatGeneral(f.FTargetWavelength);
+        command = "GU" + target.toLatin1();
         break;
     case ckStop:
         command = "GX";
@@ -532,7 +548,7 @@ void TfrmMain::SendCommand(int Index, TCommandKind Kind) {
     command += '\r';
     p.Comm->WriteData(command);
     if (Kind == ckMove)
-        AddLog(Index, QStringLiteral("Moving To ") + formatGeneral(f.FTargetWavelength));
+        AddLog(Index, QStringLiteral("Moving To ") + target);
     else if (Kind == ckInitialize)
         AddLog(Index, QStringLiteral("Initialization ...."));
     f.FCommand = Kind;
@@ -868,12 +884,6 @@ constexpr int scanTimeFactor(int Index) {
     return Index == 0 ? 1000 : 2000;
 }
 
-qint64 steadyNs() {
-    return std::chrono::duration_cast<std::chrono::nanoseconds>(
-               std::chrono::steady_clock::now().time_since_epoch())
-        .count();
-}
-
 // The division of the recompute, failing as the floating-point unit would: x / 0 is a division by zero,
 // 0 / 0 an invalid operation.
 long double checkedDivide(long double Dividend, long double Divisor) {
@@ -966,12 +976,8 @@ void TfrmMain::connectScanHandlers() {
     click(btnScanStop1, &TfrmMain::btnScanStop1Click);
     click(btnScanStop2, &TfrmMain::btnScanStop2Click);
 
-    for (QTimer* timer : {tmrScanTime1, tmrScanTime2}) {
-        timer->setSingleShot(true);
-        timer->setTimerType(Qt::PreciseTimer);
-    }
-    connect(tmrScanTime1, &QTimer::timeout, this, guarded([this] { tmrScanTime1Timer(); }));
-    connect(tmrScanTime2, &QTimer::timeout, this, guarded([this] { tmrScanTime2Timer(); }));
+    connect(tmrScanTime1, &PreciseTimer::timeout, this, guarded([this] { tmrScanTime1Timer(); }));
+    connect(tmrScanTime2, &PreciseTimer::timeout, this, guarded([this] { tmrScanTime2Timer(); }));
 }
 
 // ---- Scan parameters ----
@@ -1108,25 +1114,22 @@ void TfrmMain::btnScanStopClick(int Index) {
 
 void TfrmMain::enableScanTimer(int Index, bool Enabled) {
     ScanTicks& ticks = FScanTicks[Index];
-    QTimer* timer = scanFields(Index).tmrScanTime;
+    PreciseTimer* timer = scanFields(Index).tmrScanTime;
     ticks.enabled = Enabled;
     if (!Enabled) {
         timer->stop();
         return;
     }
     // The first tick comes one period after the start, as from a tick at the start.
-    ticks.lastTickNs = steadyNs();
+    ticks.lastTickNs = PreciseTimer::nowNs();
     armScanTimer(Index, ticks.lastTickNs);
 }
 
-// Arms the single-shot timer for the rest of the period that began at FromNs. Qt never fires a single-shot
-// timer before its interval from arming, and the interval never exceeds the remainder by more than a
-// millisecond's rounding, so ticks come no sooner than one period apart and lose no time to the tick's work.
+// Arms the timer for the end of the period that began at FromNs: the tick's own work does not delay the
+// next tick, and the timer never fires before its deadline, so ticks come no sooner than one period apart.
 void TfrmMain::armScanTimer(int Index, qint64 FromNs) {
-    const ScanTicks& ticks = FScanTicks[Index];
-    const qint64 elapsedMs = std::max<qint64>(0, (steadyNs() - FromNs) / 1000000);
-    const qint64 remainingMs = std::max<qint64>(0, ticks.periodMs - elapsedMs);
-    scanFields(Index).tmrScanTime->start(static_cast<int>(remainingMs));
+    scanFields(Index).tmrScanTime->startAt(FromNs +
+                                           static_cast<qint64>(FScanTicks[Index].periodMs) * 1000000);
 }
 
 void TfrmMain::tmrScanTime1Timer() {
@@ -1145,14 +1148,15 @@ void TfrmMain::tmrScanTimeTimer(int Index) {
         enableScanTimer(Index, false); // the window is closing
         return;
     }
-    const qint64 now = steadyNs();
+    const qint64 now = PreciseTimer::nowNs();
     const qint64 periodNs = static_cast<qint64>(ticks.periodMs) * 1000000;
-    if (ticks.inTick || now - ticks.lastTickNs < periodNs) {
-        // Too early, or inside a tick that dispatches messages: this delivery is no tick; wait for the
-        // rest of the period.
-        ++ticks.heldBack;
-        const qint64 restMs = (periodNs - (now - ticks.lastTickNs) + 999999) / 1000000;
-        s.tmrScanTime->start(static_cast<int>(std::clamp<qint64>(restMs, 0, ticks.periodMs)));
+    if (ticks.inTick) {
+        ++ticks.heldBack; // inside a tick that dispatches messages: that tick re-arms the timer as it ends
+        return;
+    }
+    if (now - ticks.lastTickNs < periodNs) {
+        ++ticks.heldBack; // too early: no tick; wait for the rest of the period
+        armScanTimer(Index, ticks.lastTickNs);
         return;
     }
     ticks.lastTickNs = now;

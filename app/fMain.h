@@ -16,6 +16,7 @@ class QGroupBox;
 class QLabel;
 class QLineEdit;
 class LogMemo;
+class PreciseTimer;
 class QRadioButton;
 class QTimer;
 class TImageList;
@@ -72,8 +73,8 @@ public:
     TKivComm* Comm2 = nullptr;
     QTimer* tmrConnect1 = nullptr;
     QTimer* tmrConnect2 = nullptr;
-    QTimer* tmrScanTime1 = nullptr;
-    QTimer* tmrScanTime2 = nullptr;
+    PreciseTimer* tmrScanTime1 = nullptr;
+    PreciseTimer* tmrScanTime2 = nullptr;
     TznLog* LogFile = nullptr;
     TKivBtnSkinner* BtnSkinnerXP = nullptr;
     TImageList* imlMain = nullptr;
@@ -258,7 +259,7 @@ private:
         QLineEdit* txtScanPointTime;
         QLineEdit* txtScanPeriodCount;
         TKivBitBtn* btnScan;
-        QTimer* tmrScanTime;
+        PreciseTimer* tmrScanTime;
     };
     // The scan timer's pacing: a single-shot timer re-armed from each tick, so no tick comes before the
     // period is over.

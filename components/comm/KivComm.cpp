@@ -618,7 +618,9 @@ bool TKivCustomComm::WriteData(const QByteArray& S) {
         ReportLineErrors(ClearCommError());
     if (OnTXStatus)
         OnTXStatus(this, false);
-    if (ok && (FEventMask & EV_TXEMPTY)) {
+    // Only OnCommEvents hears of an empty output queue: with no one listening, waking the receive thread
+    // would cost the window a dispatch for every command.
+    if (ok && (FEventMask & EV_TXEMPTY) && OnCommEvents) {
         std::lock_guard lock(FState->m);
         FState->pendingMask |= EV_TXEMPTY;
         FState->wake();

@@ -6,6 +6,7 @@
 #include "LogMemo.h"
 #include "OrvaneApplication.h"
 #include "OrvaneSim.h"
+#include "PreciseTimer.h"
 #include "fExpertMode1.h"
 #include "fExpertMode2.h"
 #include "fMain.h"

@@ -20,7 +20,7 @@ protected:
     // What each real tick of spectrograph 1 did, told from the scan state after it: 'S' sent a point,
     // 'P' finished a pass, 'E' ended the scan, 'W' waited (a reply outstanding or paused).
     void recordTicks() {
-        QObject::connect(frm->tmrScanTime1, &QTimer::timeout, frm.get(), [this] {
+        QObject::connect(frm->tmrScanTime1, &PreciseTimer::timeout, frm.get(), [this] {
             const qint64 tick = frm->lastScanTickNs(0);
             if (tick == lastTick)
                 return; // a held-back delivery, no tick

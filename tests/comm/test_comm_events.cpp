@@ -36,6 +36,24 @@ TEST(CommEvents, ReplyEndingInTheEventCharIsAnnouncedWithItsWholeLength) {
     EXPECT_EQ(log.readByHandler.toStdString(), reply);
 }
 
+TEST(CommEvents, AWriteAnnouncesTheEmptyOutputQueueToOnCommEvents) {
+    PortDir dir;
+    RawPty pty(dir.path(), 2);
+    TKivComm comm;
+    comm.SetPort(COM02);
+    comm.SetCommEvents(TCommEvents{EVRXCHAR, EVRXFLAG, EVTXEMPTY});
+    EventLog log;
+    log.attach(comm);
+    ASSERT_TRUE(comm.OpenComm());
+    log.entries.clear();
+
+    ASSERT_TRUE(comm.WriteData("IA\r"));
+    ASSERT_TRUE(waitUntil([&] { return log.count('C') >= 1; }));
+    EXPECT_EQ(log.entries.back().value, long(EV_TXEMPTY));
+    EXPECT_TRUE(log.entries.back().onGuiThread);
+    EXPECT_EQ(pty.receive(3), "IA\r");
+}
+
 TEST(CommEvents, BytesWithoutTheEventCharRaiseOnlyOnReceived) {
     PortDir dir;
     RawPty pty(dir.path(), 2);
