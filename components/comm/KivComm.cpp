@@ -796,19 +796,25 @@ void TKivCustomComm::DispatchEvents(std::uint32_t Mask) {
                 return;
         }
     }
+    // Handlers are told what the receive thread has queued. Bytes still in the kernel come with the
+    // dispatch that queues them; asking the kernel for each handler would cost a system call apiece.
+    auto queued = [&] {
+        std::lock_guard lock(FState->m);
+        return int(FState->queue.size());
+    };
     auto raiseBit = [&](std::uint32_t bit) {
         if (!(Mask & bit) || !alive())
             return;
         // Handlers run from copies, so that one may destroy the component (and with it the original).
         if (bit == EV_RXFLAG && OnEventCharReceived) {
             TNotifyReceiveEvent handler = OnEventCharReceived;
-            handler(this, int(InQueueCount()));
+            handler(this, queued());
             if (!alive())
                 return;
         }
         if (bit == EV_RXCHAR && OnReceived) {
             TNotifyReceiveEvent handler = OnReceived;
-            handler(this, int(InQueueCount()));
+            handler(this, queued());
             if (!alive())
                 return;
         }
