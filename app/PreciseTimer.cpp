@@ -50,10 +50,10 @@ void PreciseTimer::startAt(qint64 DeadlineNs) {
     }
     // A zero it_value would disarm the timer: a deadline at or before the epoch is due at once anyway.
     const qint64 deadline = std::max<qint64>(DeadlineNs, 1);
-    itimerspec spec{};
-    spec.it_value.tv_sec = static_cast<time_t>(deadline / 1000000000);
-    spec.it_value.tv_nsec = static_cast<long>(deadline % 1000000000);
-    ::timerfd_settime(FFd, TFD_TIMER_ABSTIME, &spec, nullptr);
+    itimerspec setting{};
+    setting.it_value.tv_sec = static_cast<time_t>(deadline / 1000000000);
+    setting.it_value.tv_nsec = static_cast<long>(deadline % 1000000000);
+    ::timerfd_settime(FFd, TFD_TIMER_ABSTIME, &setting, nullptr);
 }
 
 void PreciseTimer::stop() {
