@@ -2,6 +2,7 @@
 
 #include <QLocale>
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <cstdio>
@@ -19,8 +20,12 @@ void splitTokensImpl(const Str& text, const Str& separators, List& list, Ch quot
     if (text.isEmpty())
         return;
     auto isSeparator = [&](Ch c) { return separators.contains(c); };
+    // Each token gets its room at once instead of growing a character at a time: replies are parsed
+    // on every command.
+    const auto room = std::min<qsizetype>(text.size(), 64);
     SplitState state = SplitState::StartOfToken;
     Str token;
+    token.reserve(room);
     for (Ch c : text) {
         switch (state) {
         case SplitState::StartOfToken:
@@ -38,6 +43,7 @@ void splitTokensImpl(const Str& text, const Str& separators, List& list, Ch quot
             if (isSeparator(c)) {
                 list.append(token);
                 token.clear();
+                token.reserve(room);
                 state = SplitState::StartOfToken;
             } else {
                 token.append(c);
@@ -53,6 +59,7 @@ void splitTokensImpl(const Str& text, const Str& separators, List& list, Ch quot
             if (isSeparator(c)) {
                 list.append(token);
                 token.clear();
+                token.reserve(room);
                 state = SplitState::StartOfToken;
             } else {
                 state = SplitState::Dropping;
