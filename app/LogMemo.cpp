@@ -13,8 +13,8 @@ void LogMemo::AppendLine(const QString& Line) {
     FPending.append(Line);
     if (FFlushTimer.isActive())
         return;
-    const qint64 since = FSinceFlush.isValid() ? FSinceFlush.elapsed() : FFrameMs;
-    FFlushTimer.start(static_cast<int>(std::max<qint64>(0, FFrameMs - since)));
+    const qint64 since = FSinceFlush.isValid() ? FSinceFlush.elapsed() : StreamBatchMs;
+    FFlushTimer.start(static_cast<int>(std::max<qint64>(0, StreamBatchMs - since)));
 }
 
 void LogMemo::Flush() {

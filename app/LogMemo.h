@@ -14,7 +14,7 @@ class LogMemo : public QPlainTextEdit {
 public:
     explicit LogMemo(QWidget* Parent = nullptr);
 
-    // Queues Line; it reaches the pane within FrameMs.
+    // Queues Line; it reaches the pane within a tenth of a second.
     void AppendLine(const QString& Line);
     // Puts every queued line into the pane now.
     void Flush();
@@ -26,9 +26,6 @@ public:
     int LineLimit() const { return FLineLimit; }
     void SetLineLimit(int Value) { FLineLimit = Value; }
 
-    int FrameMs() const { return FFrameMs; }
-    void SetFrameMs(int Value) { FFrameMs = Value; }
-
 private:
     int linesInPane() const;
 
@@ -36,5 +33,5 @@ private:
     QTimer FFlushTimer;
     QElapsedTimer FSinceFlush;
     int FLineLimit = 0;
-    int FFrameMs = 100;
+    static constexpr int StreamBatchMs = 100; // the spacing of batches under a stream of lines
 };
