@@ -3,7 +3,7 @@
 set -euo pipefail
 
 packages=(
-  build-essential cmake ninja-build pkg-config git
+  build-essential cmake ninja-build pkg-config git ccache
   qt6-base-dev qt6-base-dev-tools libgl1-mesa-dev
   libgtest-dev libgmock-dev googletest libbenchmark-dev libspdlog-dev
   clang-format
