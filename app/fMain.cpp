@@ -573,6 +573,7 @@ void TfrmMain::SendCommand(int Index, TCommandKind Kind) {
         f.FBusy = true;
     f.FReply.clear();
     p.Comm->Purge();
+    FPortFaults[Index].overflowTold = false;
     QByteArray command;
     QString target; // the move's wavelength as sent and as logged
     switch (Kind) {
@@ -907,12 +908,11 @@ void TfrmMain::inputOverflow(int Index, const QString& Reason) {
         AddLog(Index, QStringLiteral("Reply lost. %1 (%2)").arg(port, Reason));
         return;
     }
-    // A flood while nothing is awaited: said at most once a second.
-    const qint64 now = PreciseTimer::nowNs();
+    // A flood while nothing is awaited: said once, until the next command empties the queue.
     PortFault& fault = FPortFaults[Index];
-    if (fault.lastOverflowLogNs != 0 && now - fault.lastOverflowLogNs < 1000000000)
+    if (fault.overflowTold)
         return;
-    fault.lastOverflowLogNs = now;
+    fault.overflowTold = true;
     AddLog(Index, QStringLiteral("Input overflow. %1 (%2)").arg(port, Reason));
 }
 

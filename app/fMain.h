@@ -250,13 +250,14 @@ private:
     void connectionLost(int Index, const QString& Reason);
     void inputOverflow(int Index, const QString& Reason);
     void reportLogFault();
-    // What a port fault left: whether the port is lost and why, and the pacing of overflow lines. The open
-    // generation counts closes, so that a fault reported for a port since closed is not applied to the next.
+    // What a port fault left: whether the port is lost and why, and whether an overflow was already told
+    // since the last command. The open generation counts closes, so that a fault reported for a port since
+    // closed is not applied to the next one.
     struct PortFault {
         bool lost = false;
         QString reason;
         bool overflowQueued = false;
-        qint64 lastOverflowLogNs = 0;
+        bool overflowTold = false;
     };
     std::array<PortFault, 2> FPortFaults{};
     std::array<std::atomic<int>, 2> FOpenGeneration{};

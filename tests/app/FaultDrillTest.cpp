@@ -193,5 +193,12 @@ TEST_F(FaultDrill, AReplyLongerThanTheInputQueueIsLoggedAsLostAndThePanelRelease
     EXPECT_EQ(paneCount(0, lost), 4);
     EXPECT_EQ(paneCount(0, "Moving Ok"), 0);
     EXPECT_EQ(moveCommands(3), 4);
+
+    // No motion reply awaited (a status query): the overflow is told once, not for every chunk of it.
+    window->SendCommand1(ckStatus);
+    const QString overflow = "Input overflow. COM3 (" + overflowText + ")";
+    ASSERT_TRUE(waitForLog(0, overflow));
+    QTest::qWait(300);
+    EXPECT_EQ(paneCount(0, overflow), 1);
     EXPECT_EQ(fileTexts(), paneLines(0));
 }
