@@ -12,6 +12,7 @@
 #include "KivStrUtils.h"
 #include "LogMemo.h"
 #include "OrvaneApplication.h"
+#include "OrvaneErrors.h"
 #include "PreciseTimer.h"
 #include "RepaintPacer.h"
 #include "fExpertMode1.h"
@@ -24,6 +25,7 @@
 #include <QFileInfo>
 #include <QGuiApplication>
 #include <QImage>
+#include <QMessageBox>
 #include <QScreen>
 #include <QStandardPaths>
 #include <QTimer>
@@ -404,6 +406,17 @@ void TfrmMain::connectHandlers() {
     Comm2->OnEventCharReceived = guarded([this](QObject* s, int n) { Comm2EventCharReceived(s, n); });
     Comm1->OnReceived = guarded([this](QObject* s, int n) { Comm1Received(s, n); });
     Comm2->OnReceived = guarded([this](QObject* s, int n) { Comm2Received(s, n); });
+    for (int index : {0, 1}) {
+        TKivComm* comm = panel(index).Comm;
+        comm->OnCommError =
+            guarded([this, index](QObject*, int code, const QString& desc) { CommError(index, code, desc); });
+        // Raised on the receive thread: nothing here but handing the message to this thread.
+        comm->OnMessage = [this, index](QObject*, const QString& msg) { CommMessage(index, msg); };
+        comm->OnOpenStatus = [this, index](QObject*, bool open) {
+            if (!open)
+                ++FOpenGeneration[index];
+        };
+    }
     connectScanHandlers();
 }
 
@@ -434,7 +447,11 @@ void TfrmMain::FormCreate() {
     FLogFolder = chooseLogFolder();
     LogFile->SetLogPath(FLogFolder);
     LogFile->SetFileName(QStringLiteral("log.txt"));
-    LogFile->SetActive(true);
+    try {
+        LogFile->SetActive(true);
+    } catch (const OrvaneError&) {
+        reportLogFault(); // the lines wait in memory until the file can be opened
+    }
 }
 
 void TfrmMain::showEvent(QShowEvent* event) {
@@ -465,7 +482,14 @@ void TfrmMain::FormClose() {
     Comm1->CloseComm();
     FScanLock1.reset();
     FScanLock2.reset();
-    LogFile->SetActive(false);
+    try {
+        LogFile->SetActive(false);
+    } catch (const OrvaneError& error) {
+        if (!FLogFaultShown)
+            throw;
+        // Already told; a message box now would hold up a shutdown or a logout.
+        qWarning("%s", error.what());
+    }
 }
 
 void TfrmMain::btnCloseClick() {
@@ -486,9 +510,38 @@ void TfrmMain::AddLog2(const QString& Text) {
 }
 
 void TfrmMain::AddLog(int Index, const QString& Text) {
-    // The pane gets the line even when the file cannot take it: the error still reaches the user.
     panel(Index).memoLog->AppendLine(Text);
-    LogFile->WriteLine(Text);
+    // A log file that cannot be written never stops a command, a reply or a scan: its lines are held and
+    // written once it can take them, and the user hears of it once.
+    try {
+        LogFile->WriteLine(Text);
+    } catch (const OrvaneError&) {
+        reportLogFault();
+        return;
+    }
+    if (FLogFaultShown && !LogFile->Faulted())
+        FLogFaultShown = false; // written again: a new fault gets a new message
+}
+
+void TfrmMain::reportLogFault() {
+    if (FLogFaultShown)
+        return;
+    FLogFaultShown = true;
+    const QString text =
+        QStringLiteral("The log file \"%1\" cannot be written: %2.\n%3 lines are held in memory "
+                       "and go to the file as soon as it can take them.")
+            .arg(LogFile->FullPath(), LogFile->FaultReason())
+            .arg(LogFile->HeldLines());
+    // Not modal: a scan left running overnight goes on while the message waits for someone to read it.
+    if (!FLogFaultBox) {
+        FLogFaultBox = new QMessageBox(QMessageBox::Warning, QApplication::applicationDisplayName(), text,
+                                       QMessageBox::Ok, this);
+        FLogFaultBox->setWindowModality(Qt::NonModal);
+        FLogFaultBox->setAttribute(Qt::WA_DeleteOnClose);
+    } else {
+        FLogFaultBox->setText(text);
+    }
+    FLogFaultBox->show();
 }
 
 void TfrmMain::memoLog1Change() {
@@ -520,6 +573,7 @@ void TfrmMain::SendCommand(int Index, TCommandKind Kind) {
         f.FBusy = true;
     f.FReply.clear();
     p.Comm->Purge();
+    FPortFaults[Index].overflowTold = false;
     QByteArray command;
     QString target; // the move's wavelength as sent and as logged
     switch (Kind) {
@@ -546,12 +600,17 @@ void TfrmMain::SendCommand(int Index, TCommandKind Kind) {
         break;
     }
     command += '\r';
+    // The kind is recorded whatever happens to the write or the log line, so the reply is read as its own.
+    struct Record {
+        TCommandKind& command;
+        TCommandKind kind;
+        ~Record() { command = kind; }
+    } record{f.FCommand, Kind};
     p.Comm->WriteData(command);
     if (Kind == ckMove)
         AddLog(Index, QStringLiteral("Moving To ") + target);
     else if (Kind == ckInitialize)
         AddLog(Index, QStringLiteral("Initialization ...."));
-    f.FCommand = Kind;
 }
 
 void TfrmMain::Comm1EventCharReceived(QObject*, int ACount) {
@@ -578,14 +637,22 @@ void TfrmMain::CommEventCharReceived(int Index, int ACount) {
     case ckInfo:
         ParseInfoReply(Index, readReply());
         break;
-    case ckMove:
+    case ckMove: {
+        // The panel and a scan waiting for this reply are released whatever happens below.
+        struct Release {
+            Fields& f;
+            TKivBitBtn* btnMove;
+            ~Release() {
+                f.FBusy = false;
+                btnMove->setText(QStringLiteral("MOVE"));
+                if (f.FScanStep == 2)
+                    f.FScanStep = 1;
+            }
+        } release{f, p.btnMove};
         ParsePositionReply(Index, readReply());
-        f.FBusy = false;
-        p.btnMove->setText(QStringLiteral("MOVE"));
         AddLog(Index, QStringLiteral("Moving Ok"));
-        if (f.FScanStep == 2)
-            f.FScanStep = 1;
         break;
+    }
     case ckStop:
         break; // left queued until the next command's purge
     case ckSelectGrating:
@@ -694,6 +761,8 @@ void TfrmMain::btnCommClick(int Index) {
     Panel& p = panel(Index);
     Fields f = fields(Index);
     if (lampOn(Index)) {
+        if (f.FScanState != 0)
+            btnScanStopClick(Index); // no scan goes on without its port
         p.Comm->Purge();
         DelayMs(300);
         p.Comm->CloseComm();
@@ -745,6 +814,7 @@ void TfrmMain::tmrConnectTimer(int Index) {
         SendCommand(Index, ckInfo);
         p.tmrConnect->stop();
         setLamp(Index, true);
+        FPortFaults[Index].lost = false;
         p.txtMoveWavelength->setText(formatGeneral(p.meterCurrWavelength->Value()));
         f.FConnectStep = 0;
         break;
@@ -758,6 +828,92 @@ void TfrmMain::tmrConnectTimer(int Index) {
     default:
         break;
     }
+}
+
+// ---- Port faults ------------------------------------------------------------------------------------
+
+void TfrmMain::CommError(int Index, int ErrCode, const QString& ErrDesc) {
+    if (!panel(Index).Comm->PortOpened())
+        return; // a port that would not open: the search goes on with the next one
+    const int generation = FOpenGeneration[Index];
+    // Handled once the current handler is done: a write fails inside SendCommand, whose caller (a click, a
+    // scan tick) would otherwise undo the release when it goes on.
+    if (ErrCode == int(KivCommBits::CE_IOE)) {
+        QMetaObject::invokeMethod(
+            this,
+            [this, Index, ErrDesc, generation] {
+                if (generation == FOpenGeneration[Index])
+                    runGuarded([&] { connectionLost(Index, ErrDesc); });
+            },
+            Qt::QueuedConnection);
+    } else if (ErrCode == int(KivCommBits::CE_RXOVER) && !FPortFaults[Index].overflowQueued) {
+        FPortFaults[Index].overflowQueued = true;
+        QMetaObject::invokeMethod(
+            this,
+            [this, Index, ErrDesc, generation] {
+                FPortFaults[Index].overflowQueued = false;
+                if (generation == FOpenGeneration[Index])
+                    runGuarded([&] { inputOverflow(Index, ErrDesc); });
+            },
+            Qt::QueuedConnection);
+    }
+}
+
+// On the receive thread: its port is gone (hang-up, a device error) and the thread has ended.
+void TfrmMain::CommMessage(int Index, const QString& Msg) {
+    const int generation = FOpenGeneration[Index];
+    QMetaObject::invokeMethod(
+        this,
+        [this, Index, Msg, generation] {
+            if (generation == FOpenGeneration[Index])
+                runGuarded([&] { connectionLost(Index, Msg); });
+        },
+        Qt::QueuedConnection);
+}
+
+// The panel goes to its disconnected state, as after COMM.: port closed, lamp off, "Disconnected"; a
+// running scan ends as STOP ends it, a pending move is given up. COMM. searches again.
+void TfrmMain::connectionLost(int Index, const QString& Reason) {
+    Panel& p = panel(Index);
+    Fields f = fields(Index);
+    if (!p.Comm->PortOpened())
+        return;
+    PortFault& fault = FPortFaults[Index];
+    fault.lost = true;
+    fault.reason = Reason;
+    const QString port = p.Comm->PortName();
+    p.Comm->CloseComm();
+    if (f.FScanState != 0)
+        btnScanStopClick(Index);
+    f.FBusy = false;
+    p.btnMove->setText(QStringLiteral("MOVE"));
+    if (!p.tmrConnect->isActive()) {
+        setLamp(Index, false);
+        p.lblName->setText(QStringLiteral("Disconnected"));
+    } // else the search goes on with the next port
+    AddLog(Index, QStringLiteral("Connection lost. %1 (%2)").arg(port, Reason));
+}
+
+// The input queue had no room for what the controller sent: a reply that did not fit can never end, so
+// the panel stops waiting for it. The bytes stay until the next command's purge, as in the driver's queue.
+void TfrmMain::inputOverflow(int Index, const QString& Reason) {
+    Panel& p = panel(Index);
+    Fields f = fields(Index);
+    const QString port = p.Comm->PortName();
+    if (f.FBusy) {
+        f.FBusy = false;
+        p.btnMove->setText(QStringLiteral("MOVE"));
+        if (f.FScanStep == 2)
+            f.FScanStep = 1;
+        AddLog(Index, QStringLiteral("Reply lost. %1 (%2)").arg(port, Reason));
+        return;
+    }
+    // A flood while nothing is awaited: said once, until the next command empties the queue.
+    PortFault& fault = FPortFaults[Index];
+    if (fault.overflowTold)
+        return;
+    fault.overflowTold = true;
+    AddLog(Index, QStringLiteral("Input overflow. %1 (%2)").arg(port, Reason));
 }
 
 // ---- Motion ------------------------------------------------------------------------------------------
@@ -1160,6 +1316,15 @@ void TfrmMain::tmrScanTimeTimer(int Index) {
         return;
     }
     ticks.lastTickNs = now;
+    // Whatever happens inside the tick, the next one is armed: one failing tick must not end the scan.
+    struct Rearm {
+        TfrmMain* window;
+        int index;
+        ~Rearm() {
+            if (window->FScanTicks[index].enabled && !window->scanFields(index).tmrScanTime->isActive())
+                window->armScanTimer(index, window->FScanTicks[index].lastTickNs);
+        }
+    } rearm{this, Index};
 
     {
         std::lock_guard<std::recursive_mutex> lock(*s.FScanLock);
@@ -1194,6 +1359,4 @@ void TfrmMain::tmrScanTimeTimer(int Index) {
             }
         }
     }
-    if (ticks.enabled && !s.tmrScanTime->isActive())
-        armScanTimer(Index, ticks.lastTickNs);
 }

@@ -2,10 +2,13 @@
 // The console's main window: two spectrograph panels, their serial ports, timers, log and protocol.
 
 #include <QByteArray>
+#include <QMessageBox>
+#include <QPointer>
 #include <QString>
 #include <QWidget>
 
 #include <array>
+#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <mutex>
@@ -173,6 +176,13 @@ public:
     qint64 lastScanTickNs(int Index) const { return FScanTicks[Index].lastTickNs; }
     int heldBackScanTicks(int Index) const { return FScanTicks[Index].heldBack; }
 
+    // Whether spectrograph Index + 1's port was lost or failed (device gone, read or write error) and has not
+    // been connected again since; and the system's text of the last such fault (kept after a reconnect).
+    bool portLost(int Index) const { return FPortFaults[Index].lost; }
+    QString lastFault(int Index) const { return FPortFaults[Index].reason; }
+    // The message about a log file that cannot be written, while it is shown (none otherwise).
+    QMessageBox* logFaultMessage() const { return FLogFaultBox; }
+
 protected:
     void showEvent(QShowEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
@@ -233,6 +243,26 @@ private:
     void CommReceived(int Index, int ACount);
     bool lampOn(int Index);
     void setLamp(int Index, bool On);
+
+    // Faults of the port and of the log file.
+    void CommError(int Index, int ErrCode, const QString& ErrDesc);
+    void CommMessage(int Index, const QString& Msg);
+    void connectionLost(int Index, const QString& Reason);
+    void inputOverflow(int Index, const QString& Reason);
+    void reportLogFault();
+    // What a port fault left: whether the port is lost and why, and whether an overflow was already told
+    // since the last command. The open generation counts closes, so that a fault reported for a port since
+    // closed is not applied to the next one.
+    struct PortFault {
+        bool lost = false;
+        QString reason;
+        bool overflowQueued = false;
+        bool overflowTold = false;
+    };
+    std::array<PortFault, 2> FPortFaults{};
+    std::array<std::atomic<int>, 2> FOpenGeneration{};
+    QPointer<QMessageBox> FLogFaultBox;
+    bool FLogFaultShown = false;
 
     std::unique_ptr<Ui::TfrmMain> ui;
     std::array<Panel, 2> FPanels{};

@@ -2,7 +2,10 @@
 
 #include "OrvaneErrors.h"
 
+#include <QCoreApplication>
 #include <QFile>
+#include <QThread>
+#include <QTimer>
 #include <QtGlobal>
 
 #include <algorithm>
@@ -12,6 +15,7 @@
 #include <system_error>
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 TznOptex LogLock;
@@ -115,7 +119,11 @@ template <class StampT> QString formatDatePattern(const QString& pattern, const 
 
 } // namespace
 
-TznLog::TznLog(QObject* owner) : TznComponent(owner) {}
+TznLog::TznLog(QObject* owner) : TznComponent(owner), FAgeTimer(new QTimer(this)) {
+    FAgeTimer->setSingleShot(true);
+    FAgeTimer->setInterval(znLogMaxLineAgeMs);
+    connect(FAgeTimer, &QTimer::timeout, this, [this] { ageFlushDue(); });
+}
 
 TznLog::~TznLog() {
     try {
@@ -213,6 +221,22 @@ std::size_t TznLog::PendingBytes() const {
 std::uint64_t TznLog::DroppedLines() const {
     TznOptexGuard guard(LogLock);
     return FDropped;
+}
+
+bool TznLog::Faulted() const {
+    TznOptexGuard guard(LogLock);
+    return FWriteFailed || (FOpenFailed && FFile < 0);
+}
+
+QString TznLog::FaultReason() const {
+    TznOptexGuard guard(LogLock);
+    return FFaultErrno == 0 ? QString()
+                            : QString::fromStdString(std::generic_category().message(FFaultErrno));
+}
+
+std::uint64_t TznLog::HeldLines() const {
+    TznOptexGuard guard(LogLock);
+    return FPendingLines;
 }
 
 std::uint64_t TznLog::MaxPendingBytes() const {
@@ -331,7 +355,7 @@ void TznLog::openLogFile(std::int64_t microseconds) {
     if (FFile >= 0) {
         try {
             flushLocked(microseconds);
-        } catch (const StreamWriteError&) {
+        } catch (const OrvaneError&) {
             writeError = std::current_exception();
         }
         closeLogFile();
@@ -348,6 +372,7 @@ void TznLog::openLogFile(std::int64_t microseconds) {
         const int file = ::open(nativePath.constData(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
         if (file < 0) {
             const int error = errno;
+            FFaultErrno = error;
             FOpenFailed = true;
             FFailedOpenSecond = stamp.Second;
             throw FileOpenError("Cannot open file \"" + FFullPath.toStdString() + "\". " +
@@ -355,15 +380,62 @@ void TznLog::openLogFile(std::int64_t microseconds) {
         }
         FFile = file;
         FWriteFailed = false;
+        FIdentitySecond = stamp.Second;
         appendDropNoticeIfDue(microseconds);
     }
     if (writeError)
         std::rethrow_exception(writeError);
 }
 
+// Whether the open file is no longer the one its path names: deleted (its lines would go nowhere) or moved
+// away. Two system calls, so asked at most once a second of log time, and only when writing.
+bool TznLog::fileReplaced() {
+    struct stat open {};
+    if (::fstat(FFile, &open) != 0)
+        return false;
+    if (open.st_nlink == 0)
+        return true;
+    struct stat named {};
+    if (::stat(QFile::encodeName(FFullPath).constData(), &named) != 0)
+        return errno == ENOENT;
+    return named.st_dev != open.st_dev || named.st_ino != open.st_ino;
+}
+
+void TznLog::reopenReplacedFile(std::int64_t microseconds) {
+    struct stat open {};
+    const bool deleted = ::fstat(FFile, &open) == 0 && open.st_nlink == 0;
+    closeLogFile();
+    const int file =
+        ::open(QFile::encodeName(FFullPath).constData(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+    if (file < 0) {
+        const int error = errno;
+        FFaultErrno = error;
+        FOpenFailed = true;
+        FFailedOpenSecond = floorDiv(microseconds, microsPerSecond);
+        throw FileOpenError("Cannot open file \"" + FFullPath.toStdString() + "\". " +
+                            std::generic_category().message(error));
+    }
+    FFile = file;
+    if (deleted) {
+        // Whatever went into the deleted file is gone; say so where those lines are missing.
+        static constexpr char notice[] =
+            "The log file was deleted while open; the lines written to it are lost";
+        std::string held;
+        held.swap(FBuffer);
+        appendLine(stampFor(microseconds), microseconds, notice, sizeof notice - 1);
+        FBuffer += held;
+    }
+}
+
 void TznLog::flushLocked(std::int64_t microseconds) {
     if (FFile < 0 || FBuffer.empty())
         return;
+    const std::int64_t second = floorDiv(microseconds, microsPerSecond);
+    if (second != FIdentitySecond) {
+        FIdentitySecond = second;
+        if (fileReplaced())
+            reopenReplacedFile(microseconds);
+    }
     std::size_t written = 0;
     while (written < FBuffer.size()) {
         const ssize_t n = ::write(FFile, FBuffer.data() + written, FBuffer.size() - written);
@@ -373,12 +445,18 @@ void TznLog::flushLocked(std::int64_t microseconds) {
         }
         if (n < 0 && errno == EINTR)
             continue;
+        FFaultErrno = n < 0 ? errno : ENOSPC;
         // Keep exactly what did not reach the file, so the next flush neither loses nor repeats bytes.
+        const auto linesWritten =
+            static_cast<std::uint64_t>(std::count(FBuffer.data(), FBuffer.data() + written, '\n'));
+        FPendingLines -= std::min(FPendingLines, linesWritten);
         FBuffer.erase(0, written);
+        FOldestPending = microseconds; // the age counts again from this try, so a retry comes a second later
         FWriteFailed = true;
         throw StreamWriteError("Stream write error");
     }
     FBuffer.clear();
+    FPendingLines = 0;
     FWriteFailed = false;
     // After a long outage the buffer may have grown large; give that memory back.
     if (FBuffer.capacity() > 4 * static_cast<std::uint64_t>(FBufferSize) + 65536)
@@ -409,6 +487,11 @@ void TznLog::appendLine(const Stamp& stamp, std::int64_t microseconds, const cha
         ++FDropped;
         return;
     }
+    if (FBuffer.empty()) {
+        FOldestPending = microseconds;
+        armAgeFlush();
+    }
+    ++FPendingLines;
     if (withDate)
         FBuffer.append(stamp.DateText, sizeof stamp.DateText);
     if (withTime) {
@@ -459,7 +542,9 @@ void TznLog::WriteLine(const char* text, std::size_t length) {
         }
     }
     appendLine(stamp, now, text, length);
-    if (FOptions.testFlag(loImmediateFlush) || FBuffer.size() > std::uint64_t{FBufferSize}) {
+    constexpr std::int64_t maxAge = std::int64_t{znLogMaxLineAgeMs} * 1000;
+    if (FOptions.testFlag(loImmediateFlush) || FBuffer.size() > std::uint64_t{FBufferSize} ||
+        (!FBuffer.empty() && (now - FOldestPending >= maxAge || now < FOldestPending))) {
         try {
             flushLocked(now);
         } catch (const OrvaneError&) {
@@ -487,4 +572,35 @@ void TznLog::WriteLine(const QString& text) {
 void TznLog::Flush() {
     TznOptexGuard guard(LogLock);
     flushLocked(nowMicroseconds());
+}
+
+// Asks the owner's thread for a flush once the line just buffered is a second old. Caller holds LogLock.
+void TznLog::armAgeFlush() {
+    if (FAgeArmed || !QCoreApplication::instance())
+        return; // armed already, or no event loop to run a timer (the lines still go at 64 KiB and at close)
+    FAgeArmed = true;
+    if (QThread::currentThread() == thread())
+        FAgeTimer->start();
+    else
+        QMetaObject::invokeMethod(
+            FAgeTimer, [timer = FAgeTimer] { timer->start(); }, Qt::QueuedConnection);
+}
+
+// The age flush: writes what waits, retries a file that could not be opened or written, and keeps retrying
+// each second while that fails, so held lines reach the file once it takes them even if no line follows.
+void TznLog::ageFlushDue() {
+    TznOptexGuard guard(LogLock);
+    FAgeArmed = false;
+    if (!FActive)
+        return;
+    const std::int64_t now = nowMicroseconds();
+    try {
+        if (FFile < 0 && FOpenFailed)
+            openLogFile(now);
+        flushLocked(now);
+    } catch (const OrvaneError&) {
+        // Kept in Faulted() and FaultReason(); the next line's writer hears of it.
+    }
+    if (!FBuffer.empty() && (FWriteFailed || FOpenFailed))
+        armAgeFlush();
 }

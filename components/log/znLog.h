@@ -10,6 +10,7 @@
 #include <QString>
 
 #include <chrono>
+#include <climits>
 #include <cstdint>
 #include <functional>
 #include <string>
@@ -62,6 +63,8 @@ using TznClock = std::function<std::chrono::system_clock::time_point()>;
 // Form streaming: a property equal to its declared default (the znLogDefault... constants, also listed in
 // the class info "Default<Name>") is not stored; Active has no default and is always stored. The declared
 // default of Options is [loAppendDate, loAppendTime], which differs from the constructed value.
+class QTimer;
+
 class TznLog : public TznComponent {
     Q_OBJECT
     Q_CLASSINFO("DefaultBufferSize", "65536")
@@ -90,6 +93,9 @@ public:
     static constexpr TznLogOptions::Int znLogInitialOptions = loAppendDate | loAppendLineBreak | loAppendTime;
     // Most bytes kept in memory while the file cannot be written; further lines are counted and dropped.
     static constexpr std::uint64_t znLogDefaultMaxPending = 16u << 20;
+    // A buffered line reaches the file at the latest this long after it was written, so that a crash or a
+    // kill costs about a second of lines, not up to a whole buffer.
+    static constexpr int znLogMaxLineAgeMs = 1000;
 
     explicit TznLog(QObject* owner = nullptr);
     ~TznLog() override;
@@ -130,6 +136,14 @@ public:
     // Lines dropped since the last notice because the memory bound was reached.
     std::uint64_t DroppedLines() const;
 
+    // The file could not be opened or written at the last try; its lines wait in memory (HeldLines) and go
+    // to the file, in order, once it takes them again.
+    bool Faulted() const;
+    // The system's reason for the last failed open or write ("No space left on device").
+    QString FaultReason() const;
+    // Lines waiting in memory for the file.
+    std::uint64_t HeldLines() const;
+
     std::uint64_t MaxPendingBytes() const;
     void SetMaxPendingBytes(std::uint64_t value);
 
@@ -157,6 +171,10 @@ private:
     void appendLine(const Stamp& stamp, std::int64_t microseconds, const char* text, std::size_t length);
     void appendDropNoticeIfDue(std::int64_t microseconds);
     void reopenFromSetter();
+    bool fileReplaced();
+    void reopenReplacedFile(std::int64_t microseconds);
+    void armAgeFlush();
+    void ageFlushDue();
 
     bool FActive = false;
     std::uint32_t FBufferSize = znLogDefaultBufferSize;
@@ -181,6 +199,15 @@ private:
     // The last write to the open file failed; its bytes wait in the buffer.
     bool FWriteFailed = false;
     std::uint64_t FDropped = 0;
+    int FFaultErrno = 0;
+    std::uint64_t FPendingLines = 0;
+    // Log time of the oldest line in the buffer that has not reached the file.
+    std::int64_t FOldestPending = 0;
+    // Second in which the open file was last checked against its path (deleted or moved away).
+    std::int64_t FIdentitySecond = INT64_MIN;
+    // The age flush timer lives on the owner's thread; a line from another thread asks for it by an event.
+    QTimer* FAgeTimer = nullptr;
+    bool FAgeArmed = false;
     std::uint64_t FMaxPending = znLogDefaultMaxPending;
     Stamp FStamp;
     TznClock FClock;

@@ -3,7 +3,14 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
+
+int runConsoleDrillChild(int argc, char** argv);
+
 int main(int argc, char** argv) {
+    // The signal drill starts this program again as the console it sends signals to.
+    if (argc > 1 && std::strcmp(argv[1], "--console-drill-child") == 0)
+        return runConsoleDrillChild(argc, argv);
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
     testing::InitGoogleTest(&argc, argv);

@@ -26,10 +26,13 @@ TEST_F(LogTest, WritesTheMainWindowLineFormatIntoTheDatedFile) {
     useMainWindowSettings();
     log.SetActive(true);
     log.WriteLine(QByteArray("Moving To 532.5"));
+    EXPECT_EQ(readAll(path("log_2026_12_05.txt")), QByteArray()); // buffered
     now += std::chrono::seconds(2);
+    // The first line is more than a second old now: it goes out with this one.
     log.WriteLine(QString("Moving Ok"));
     log.WriteLine("bytes \xE9\x01 as they are");
-    EXPECT_EQ(readAll(path("log_2026_12_05.txt")), QByteArray()); // still buffered
+    EXPECT_EQ(readAll(path("log_2026_12_05.txt")), QByteArray("2026-12-05\t13:04:05\tMoving To 532.5\r\n"
+                                                              "2026-12-05\t13:04:07\tMoving Ok\r\n"));
     log.SetActive(false);
     EXPECT_EQ(readAll(path("log_2026_12_05.txt")),
               QByteArray("2026-12-05\t13:04:05\tMoving To 532.5\r\n"
@@ -187,16 +190,16 @@ TEST_F(LogTest, TimeDiffShowsTheTimeOfDayPartOfTheElapsedTime) {
 
 TEST_F(LogTest, BufferedLinesBeforeMidnightLandInYesterdaysFile) {
     useMainWindowSettings();
-    now = localTime(2026, 12, 5, 23, 59, 58);
+    now = localTime(2026, 12, 5, 23, 59, 59) + std::chrono::milliseconds(100);
     log.SetActive(true);
     log.WriteLine("late");
-    now = localTime(2026, 12, 5, 23, 59, 59);
+    now = localTime(2026, 12, 5, 23, 59, 59) + std::chrono::milliseconds(900);
     log.WriteLine("last second");
     EXPECT_EQ(readAll(path("log_2026_12_05.txt")), QByteArray()); // still buffered
     now = localTime(2026, 12, 6, 0, 0, 0);
     log.WriteLine("midnight");
     EXPECT_EQ(readAll(path("log_2026_12_05.txt")),
-              QByteArray("2026-12-05\t23:59:58\tlate\r\n2026-12-05\t23:59:59\tlast second\r\n"));
+              QByteArray("2026-12-05\t23:59:59\tlate\r\n2026-12-05\t23:59:59\tlast second\r\n"));
     EXPECT_EQ(log.FullPath(), path("log_2026_12_06.txt"));
 
     // A clock stepped back across midnight returns to the older day's file, and forward again.
