@@ -86,7 +86,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     TfrmMain& w = fuzzsupport::window();
     w.Comm1->Purge();
     drainMaster();
+    // As the command builder leaves things after its write.
     w.FCommand1 = kind;
+    w.FReply1.clear();
     w.FBusy1 = true;
     const int before = handled;
     writeAll(stream);
