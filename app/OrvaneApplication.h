@@ -26,18 +26,22 @@ public:
 // Runs Body and routes any exception it throws to the general error handler; returns false then.
 bool runGuarded(const std::function<void()>& Body);
 
+// Calls a handler with the signal's arguments, or without them when it takes none (a timer's private tag).
+// A template of its own so that the call without arguments is only checked where it is chosen (clang
+// checks it at once inside a lambda).
+template <typename Handler, typename... Args> void callHandler(const Handler& handler, Args&&... args) {
+    if constexpr (std::is_invocable_v<const Handler&, Args...>)
+        handler(std::forward<Args>(args)...);
+    else
+        handler();
+}
+
 // Wraps a window handler for QObject::connect so that its exceptions reach the general error handler
 // right at the handler. Qt's widget code is not exception-safe (an exception unwinding through a
 // mouse-event delivery leaks Qt's event state), so the window connects its handlers through this and
 // the catch in notify() stays the last resort.
 template <typename Handler> auto guarded(Handler handler) {
     return [handler = std::move(handler)](auto&&... args) {
-        runGuarded([&] {
-            // A handler may take fewer parameters than the signal has (a timer's private tag).
-            if constexpr (std::is_invocable_v<const Handler&, decltype(args)...>)
-                handler(std::forward<decltype(args)>(args)...);
-            else
-                handler();
-        });
+        runGuarded([&] { callHandler(handler, std::forward<decltype(args)>(args)...); });
     };
 }

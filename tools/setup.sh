@@ -6,7 +6,7 @@ packages=(
   build-essential cmake ninja-build pkg-config git ccache
   qt6-base-dev qt6-base-dev-tools libgl1-mesa-dev
   libgtest-dev libgmock-dev googletest libbenchmark-dev libspdlog-dev
-  clang-format
+  clang-format clang libclang-rt-14-dev
   fonts-liberation2 xvfb xdotool x11-utils x11vnc iproute2
 )
 

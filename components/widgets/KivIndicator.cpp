@@ -132,24 +132,67 @@ QString grouped(QString fixed) {
     return fixed;
 }
 
+// Digits from the first non-zero one on: what a fixed-notation text claims to know of its value.
+int significantDigits(const std::string& s) {
+    int count = 0;
+    bool started = false;
+    for (char c : s) {
+        if (c < '0' || c > '9')
+            continue;
+        started = started || c != '0';
+        if (started)
+            ++count;
+    }
+    return count;
+}
+
+// Fixed notation with `precision` decimals, but never more digits than an extended real holds: the
+// decimals give way first, and a value whose whole part alone has more digits is written in exponent
+// form. Beyond that the digits would be noise, shown as if they were known.
+std::optional<std::string> fixedDigits(int precision, Extended value, int maxDigits = MaxDigits) {
+    std::string s = printReal("%.*Lf", precision, value);
+    const int excess = significantDigits(s) - maxDigits;
+    if (excess <= 0)
+        return s;
+    if (excess <= precision) {
+        s = printReal("%.*Lf", precision - excess, value);
+        if (significantDigits(s) <= maxDigits) // rounding may carry into a new leading digit
+            return s;
+    }
+    return std::nullopt;
+}
+
+QString formatFixed(int precision, Extended value, bool group) {
+    const std::optional<std::string> fixed = fixedDigits(precision, value);
+    if (!fixed)
+        return formatGeneralDigits(value, MaxDigits);
+    const QString text = withSeparator(*fixed);
+    return group ? grouped(text) : text;
+}
+
 std::optional<QString> formatReal(QChar type, const FormatField& field, Extended value) {
     if (!std::isfinite(value))
         return nonFinite(value);
     switch (type.unicode()) {
     case 'f':
-        return withSeparator(
-            printReal("%.*Lf", field.Precision < 0 ? 2 : std::min(field.Precision, MaxDigits), value));
+        return formatFixed(field.Precision < 0 ? 2 : std::min(field.Precision, MaxDigits), value, false);
     case 'n':
-        return grouped(withSeparator(
-            printReal("%.*Lf", field.Precision < 0 ? 2 : std::min(field.Precision, MaxDigits), value)));
+        return formatFixed(field.Precision < 0 ? 2 : std::min(field.Precision, MaxDigits), value, true);
     case 'e':
         return formatExponent(value, field.Precision < 0 ? 15 : std::clamp(field.Precision, 1, MaxDigits));
     case 'g':
         return formatGeneralDigits(value,
                                    field.Precision < 0 ? 15 : std::clamp(field.Precision, 1, MaxDigits));
-    case 'm':
-        return QLocale().toCurrencyString(static_cast<double>(value), QString(),
-                                          field.Precision < 0 ? 2 : std::min(field.Precision, MaxDigits));
+    case 'm': {
+        const int precision = field.Precision < 0 ? 2 : std::min(field.Precision, MaxDigits);
+        // The currency routine takes a 64-bit real, which holds 15 digits for sure.
+        const std::optional<std::string> fixed = fixedDigits(precision, value, 15);
+        if (!fixed)
+            return formatGeneralDigits(value, 15);
+        const qsizetype dot = static_cast<qsizetype>(fixed->find('.'));
+        const int decimals = dot < 0 ? 0 : static_cast<int>(fixed->size()) - static_cast<int>(dot) - 1;
+        return QLocale().toCurrencyString(static_cast<double>(value), QString(), decimals);
+    }
     default:
         return std::nullopt;
     }
@@ -172,6 +215,11 @@ std::optional<QString> formatInteger(QChar type, const FormatField& field, qint6
     default:
         return std::nullopt;
     }
+    // A 64-bit integer may have 19 digits; like a real, it shows no more than an extended real holds.
+    if (type != u'x' && digits.size() > MaxDigits)
+        return formatGeneralDigits(type == u'u' ? static_cast<Extended>(static_cast<quint64>(value))
+                                                : static_cast<Extended>(value),
+                                   MaxDigits);
     // The precision of an integer is its least number of digits.
     if (field.Precision > digits.size())
         digits.prepend(QString(field.Precision - digits.size(), u'0'));
@@ -257,6 +305,88 @@ std::optional<QString> FormatValue(const QString& Format, Extended Value) {
         out += padded(*text, field);
     }
     return out;
+}
+
+namespace {
+
+// The shorter forms of a text that is one number, exact to the digit: [sign] digits [separator
+// digits] [E exponent]. Empty for any other text.
+QStringList shorterForms(const QString& padded) {
+    const QString text = padded.trimmed();
+    const QString sep = localeDecimalSeparator();
+    qsizetype i = 0;
+    const qsizetype n = text.size();
+    QString sign;
+    if (i < n && (text[i] == u'-' || text[i] == u'+'))
+        sign = text[i++];
+    auto isDigit = [&](qsizetype k) { return k < n && text[k] >= u'0' && text[k] <= u'9'; };
+    QString whole, fraction;
+    while (isDigit(i))
+        whole += text[i++];
+    if (!sep.isEmpty() && QStringView(text).mid(i).startsWith(sep)) {
+        i += sep.size();
+        while (isDigit(i))
+            fraction += text[i++];
+    }
+    qint64 exponent = 0;
+    if (i < n && (text[i] == u'E' || text[i] == u'e')) {
+        ++i;
+        bool negative = false;
+        if (i < n && (text[i] == u'-' || text[i] == u'+'))
+            negative = text[i++] == u'-';
+        if (!isDigit(i))
+            return {};
+        for (; isDigit(i); ++i) {
+            exponent = exponent * 10 + (text[i].unicode() - u'0');
+            if (exponent > 100000) // far beyond any real; not a number we would shorten
+                return {};
+        }
+        if (negative)
+            exponent = -exponent;
+    }
+    if (i != n || (whole.isEmpty() && fraction.isEmpty()))
+        return {};
+
+    QStringList forms;
+    // Trailing decimal zeros say only how exactly the value was formatted.
+    while (fraction.endsWith(u'0'))
+        fraction.chop(1);
+    QString plain = sign + (whole.isEmpty() ? QStringLiteral("0") : whole);
+    if (!fraction.isEmpty())
+        plain += sep + fraction;
+    if (exponent != 0)
+        plain += u'E' + QString::number(exponent);
+    forms << plain;
+
+    // All the digits, in exponent form: d.ddd E n.
+    QString digits = whole + fraction;
+    qint64 pointAt = whole.size() + exponent; // digits before the decimal point
+    qsizetype lead = 0;
+    while (lead < digits.size() && digits[lead] == u'0')
+        ++lead;
+    if (lead == digits.size())
+        return forms; // zero: nothing shorter than "0"
+    digits.remove(0, lead);
+    pointAt -= lead;
+    while (digits.endsWith(u'0'))
+        digits.chop(1);
+    QString scientific = sign + digits[0];
+    if (digits.size() > 1)
+        scientific += sep + digits.mid(1);
+    scientific += u'E' + QString::number(pointAt - 1);
+    forms << scientific;
+    return forms;
+}
+
+} // namespace
+
+QString FitValueText(const QString& Text, int Width, const std::function<int(const QString&)>& Measure) {
+    if (Measure(Text) <= Width)
+        return Text;
+    for (const QString& form : shorterForms(Text))
+        if (Measure(form) <= Width)
+            return form;
+    return QString::fromUtf16(ValueOverflowMark);
 }
 
 // ---------------------------------------------------------------------------------------------------
@@ -791,7 +921,9 @@ void TKivOdoMeter::DrawViewport(TKivCanvas& ACanvas, const TRect& ARect) {
     ACanvas.Font = FValueFont;
     TRect value = ARect;
     value.Right -= FUnitWidth + 4;
-    ACanvas.DrawText(ValueText(), value, DT_RIGHT | DT_VCENTER | DT_SINGLELINE);
+    const QString shown = FitValueText(ValueText(), value.Right - value.Left,
+                                       [&ACanvas](const QString& Text) { return ACanvas.TextWidth(Text); });
+    ACanvas.DrawText(shown, value, DT_RIGHT | DT_VCENTER | DT_SINGLELINE);
     ACanvas.Brush.Style = bsSolid;
     TKivIndicator::DrawViewport(ACanvas, ARect);
 }

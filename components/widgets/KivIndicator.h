@@ -31,6 +31,14 @@ using TKivOnChangingValue = std::function<void(QObject* Sender, Extended& AValue
 // of range) gives nullopt instead of undefined behaviour.
 std::optional<QString> FormatValue(const QString& Format, Extended Value);
 
+// What the viewport shows of a value text when it has Width pixels (Measure gives a text's width in
+// the value font): the text itself when it fits; else, for a text that is one number, the same
+// number written shorter (trailing decimal zeros dropped, then the exponent form of all its digits);
+// else the overflow mark. A number is never cut: drawn right-aligned, a text too wide would lose its
+// leading digits at the viewport's left edge and show a plausible but wrong value.
+QString FitValueText(const QString& Text, int Width, const std::function<int(const QString&)>& Measure);
+inline constexpr char16_t ValueOverflowMark[] = u"###";
+
 class TKivIndicator : public TKivGraphicControl {
     Q_OBJECT
     Q_PROPERTY(bool WordWrap READ WordWrap WRITE SetWordWrap)

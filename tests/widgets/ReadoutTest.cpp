@@ -599,6 +599,113 @@ TEST_F(Readout, ClearButtonClearsTheChannelOnReleaseAnywhere) {
 }
 
 // ---------------------------------------------------------------------------------------------------
+// A value too wide for the viewport is never shown cut
+
+// The same readout showing `value`, drawn next to one whose format writes `expected` as it is.
+std::pair<QImage, QImage> drawnAndExpected(Extended value, const QString& expected) {
+    TKivOdoMeter shown;
+    setUpAsMainWindow(shown);
+    shown.SetValue(value);
+    TKivOdoMeter reference;
+    setUpAsMainWindow(reference);
+    QString literal = expected;
+    reference.SetValueFormat(literal.replace(u'%', QStringLiteral("%%")));
+    return {renderOf(shown), renderOf(reference)};
+}
+
+TEST_F(Readout, TooLongForTheViewportDropsTheTrailingZerosNotTheLeadingDigits) {
+    // A reply of WL=1234567890: "1234567890.000" is wider than the value room; "1234567890" is not.
+    const auto [drawn, expected] = drawnAndExpected(1234567890.0L, "1234567890");
+    EXPECT_EQ(drawn, expected);
+    const QRect number = inkBox(drawn, Fuchsia, QRect(148, 4, 192, 29));
+    EXPECT_GE(number.left(), 150) << "the number runs past the viewport's left edge";
+}
+
+TEST_F(Readout, NumberWithNoShorterExactFormShowsTheOverflowMark) {
+    // A reply's 1e300 in "%.3f" keeps 18 digits in exponent form, still too wide: no digit of it is drawn.
+    const auto [drawn, expected] =
+        drawnAndExpected(static_cast<Extended>(1e300), QString::fromUtf16(ValueOverflowMark));
+    EXPECT_EQ(drawn, expected);
+    const auto [negative, mark] = drawnAndExpected(-123456789012.25L, QString::fromUtf16(ValueOverflowMark));
+    EXPECT_EQ(negative, mark);
+}
+
+TEST_F(Readout, ValuesThatFitAreDrawnAsTheirFormatWritesThem) {
+    for (Extended v : {532.5L, -17.25L, 0.0L, 12345.5L}) {
+        TKivOdoMeter m;
+        setUpAsMainWindow(m);
+        m.SetValue(v);
+        const auto [drawn, expected] = drawnAndExpected(v, m.ValueText());
+        EXPECT_EQ(drawn, expected) << m.ValueText().toStdString();
+    }
+}
+
+TEST(ReadoutFit, ShorterFormsAreExactAndTheMarkTakesTheRest) {
+    const auto chars = [](const QString& t) { return int(t.size()); };
+    struct Case {
+        const char* Text;
+        int Width;
+        const char* Shown;
+    };
+    const Case cases[] = {
+        {"532.500", 7, "532.500"},            // fits: as it is
+        {"1234567890.000", 13, "1234567890"}, // trailing decimal zeros go first
+        {"-0.000123000", 9, "-0.000123"},
+        {"1200000000000000.000", 10, "1.2E15"}, // then the exponent form of the digits
+        {"0.000000012", 6, "1.2E-8"},
+        {"1.23450000000000E+003", 8, "1.2345E3"},
+        {"1234567890123.5", 12, "###"},       // no exact form fits: the mark
+        {"Value: 1234567890.000", 12, "###"}, // not a lone number: nothing is shortened
+        {"1E999999", 4, "###"},
+        {"   12.500", 4, "12.5"}, // padding is not part of the number
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(FitValueText(c.Text, c.Width, chars), c.Shown) << c.Text;
+}
+
+TEST(ReadoutFit, ShorterFormsUseTheUsersDecimalSeparator) {
+    const QLocale saved;
+    QLocale::setDefault(QLocale(QLocale::German, QLocale::Germany));
+    const auto chars = [](const QString& t) { return int(t.size()); };
+    EXPECT_EQ(FitValueText("1234567890,000", 12, chars), "1234567890");
+    EXPECT_EQ(FitValueText("0,000000012", 6, chars), "1,2E-8");
+    QLocale::setDefault(saved);
+}
+
+TEST(ReadoutFormat, NeverMoreThanEighteenSignificantDigits) {
+    struct Case {
+        const char* Format;
+        Extended Value;
+        const char* Expected;
+    };
+    const Case cases[] = {
+        {"%.3f", 123456789012345.5L, "123456789012345.500"},  // 18 digits: as before
+        {"%.3f", 1234567890123456.5L, "1234567890123456.50"}, // the decimals give way
+        {"%.3f", 999999999999999999.75L, "1E18"},             // rounding carries into a 19th digit
+        {"%.3f", 1e300L, "1E300"},
+        {"%.0n", 1e25L, "1E25"},
+        {"%d", 9223372036854775807.0L, "9.22337203685477581E18"},
+        {"%d", 123456789012345678.0L, "123456789012345678"},
+        {"%.18f", 0.5L, "0.500000000000000000"},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(FormatValue(c.Format, c.Value), std::optional<QString>(c.Expected)) << c.Format;
+}
+
+TEST_F(Readout, ScreenReaderHearsTheWholeValueEvenWhenTheViewportCannotShowIt) {
+    TKivOdoMeter m;
+    setUpAsMainWindow(m);
+    m.SetValue(1234567890.0L);
+    renderOf(m);
+    QAccessibleInterface* a = QAccessible::queryAccessibleInterface(&m);
+    ASSERT_NE(a, nullptr);
+    EXPECT_EQ(a->text(QAccessible::Value), "1234567890.000 nm");
+    EXPECT_EQ(a->text(QAccessible::Description), "1234567890.000 nm");
+    m.SetValue(-1e300L);
+    EXPECT_EQ(a->text(QAccessible::Description), "-1E300 nm");
+}
+
+// ---------------------------------------------------------------------------------------------------
 // A format that does not fit
 
 TEST_F(Readout, MisfittingFormatIsReportedOnceAndShowsNoValue) {
