@@ -142,7 +142,8 @@ TEST_F(ExpertMode, AFloodKeepsTheTerminalCappedAndTheWindowAnswering) {
             longestText = std::max(longestText, memo->document()->characterCount());
             mostLines = std::max(mostLines, memo->blockCount());
             return memo->toPlainText().endsWith(u"BS=0/*");
-        })) << "reply " << i;
+        })) << "reply "
+            << i;
     }
     probe.stop();
     EXPECT_LE(longestText, ExpertModeWindow::TerminalCharLimit + noise / 256 + 64);

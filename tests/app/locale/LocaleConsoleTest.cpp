@@ -76,6 +76,13 @@ TEST_F(LocaleConsole, ARepliedWavelengthIsShownInTheUsersFormat) {
     ASSERT_TRUE(waitFor([&] { return window->txtGroove11->text() == "1200"; }));
     EXPECT_EQ(window->txtBlaze11->text(), shown("532.5"));
     EXPECT_EQ(window->txtBlaze12->text(), "1000");
+
+    // A controller writes a full stop whatever the user's settings: a comma in a reply is no number,
+    // under a comma locale as under any other.
+    window->ParsePositionReply(0, QStringLiteral("GU=OK/WL=540,25/"));
+    EXPECT_DOUBLE_EQ(window->meterCurrWavelength1->Value(), 0);
+    window->ParsePositionReply(0, QStringLiteral("GU=OK/WL=540.25/"));
+    EXPECT_DOUBLE_EQ(window->meterCurrWavelength1->Value(), 540.25);
 }
 
 TEST_F(LocaleConsole, MoveAndJogSendAFullStopWhicheverSeparatorWasTyped) {
