@@ -6,6 +6,9 @@
 #include <QCloseEvent>
 #include <QKeyEvent>
 #include <QPlainTextEdit>
+#include <QScrollBar>
+#include <QTextCursor>
+#include <QTextDocument>
 
 ExpertModeWindow::ExpertModeWindow(QWidget* parent) : QWidget(parent, Qt::Window) {
     // Closing the main window ends the program, also while a terminal is open.
@@ -25,6 +28,9 @@ void ExpertModeWindow::setUpTerminal(QPoint Position) {
     colours.setColor(QPalette::Base, Qt::black);
     colours.setColor(QPalette::Text, Qt::white);
     memo->setPalette(colours);
+    // A terminal records a conversation: an undo history would keep a copy of everything ever received.
+    memo->setUndoRedoEnabled(false);
+    memo->setMaximumBlockCount(TerminalLineLimit);
     memo->installEventFilter(this);
 }
 // ---- End of the design-time settings -----------------------------------------------------------------
@@ -39,6 +45,25 @@ void ExpertModeWindow::showEvent(QShowEvent* event) {
     QWidget::showEvent(event);
     if (!event->spontaneous())
         FormShow();
+}
+
+void ExpertModeWindow::AppendReceived(const QString& Text) {
+    QPlainTextEdit* memo = memoTerminal();
+    QScrollBar* bar = memo->verticalScrollBar();
+    const bool atBottom = bar->value() == bar->maximum();
+    QTextCursor end(memo->document());
+    end.movePosition(QTextCursor::End);
+    end.insertText(Text);
+    // Lines too long for the line limit to bound them: the oldest text goes, a quarter of the room at a
+    // time, so that a flood does not cut the front at every piece.
+    QTextDocument* text = memo->document();
+    if (text->characterCount() > TerminalCharLimit) {
+        QTextCursor front(text);
+        front.setPosition(text->characterCount() - TerminalCharLimit * 3 / 4, QTextCursor::KeepAnchor);
+        front.removeSelectedText();
+    }
+    if (atBottom)
+        bar->setValue(bar->maximum());
 }
 
 void ExpertModeWindow::FormShow() {

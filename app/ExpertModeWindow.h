@@ -16,6 +16,13 @@ public:
 
     virtual QPlainTextEdit* memoTerminal() const = 0;
 
+    // Puts received text at the end of the terminal as it is, adding no line break of its own. The
+    // terminal keeps only the newest TerminalLineLimit lines and TerminalCharLimit characters, so a
+    // controller that floods the line cannot make it grow without end.
+    void AppendReceived(const QString& Text);
+    static constexpr int TerminalLineLimit = 10000; // as many as a panel's log pane holds
+    static constexpr int TerminalCharLimit = 1 << 20;
+
     void FormShow();
     void FormClose();
 

@@ -1,6 +1,22 @@
 #include "VirtualKeys.h"
 
+#include <QGuiApplication>
 #include <QHash>
+#include <QStringList>
+
+#include <array>
+
+#ifdef ORVANE_HAVE_XKB
+#include <QtGui/qguiapplication_platform.h>
+
+#include <xcb/xcb.h>
+// The XKB header names a member "explicit", a C++ keyword.
+#define explicit xkb_explicit
+#include <xcb/xkb.h>
+#undef explicit
+
+#include <cstdlib>
+#endif
 
 namespace {
 
@@ -124,6 +140,121 @@ const QHash<int, int>& keyTable() {
     return table;
 }
 
+// ---- Keys of the main typing block, by layout ----
+// Windows names a key by its scan code and the layout gives its virtual-key code. X key codes of the
+// main block are those scan codes plus 8.
+constexpr int XKeyCodeOffset = 8;
+constexpr int FirstScanCode = 0x02; // the 1 key
+constexpr int LastScanCode = 0x56;  // the extra key left of Z on ISO keyboards
+
+constexpr int VK_OEM_1 = 0xBA, VK_OEM_PLUS = 0xBB, VK_OEM_COMMA = 0xBC, VK_OEM_MINUS = 0xBD,
+              VK_OEM_PERIOD = 0xBE, VK_OEM_2 = 0xBF, VK_OEM_3 = 0xC0, VK_OEM_4 = 0xDB, VK_OEM_5 = 0xDC,
+              VK_OEM_6 = 0xDD, VK_OEM_7 = 0xDE, VK_OEM_8 = 0xDF, VK_OEM_102 = 0xE2;
+
+using ScanTable = std::array<int, LastScanCode + 1>; // 0: the scan code is not a typing key
+
+// The US table; the others are its changes.
+ScanTable usTable() {
+    ScanTable t{};
+    const char digits[] = "1234567890";
+    for (int i = 0; i < 10; ++i)
+        t[0x02 + i] = digits[i];
+    const char* rows[] = {"QWERTYUIOP", "ASDFGHJKL", "ZXCVBNM"};
+    const int rowStart[] = {0x10, 0x1E, 0x2C};
+    for (int r = 0; r < 3; ++r)
+        for (int i = 0; rows[r][i]; ++i)
+            t[rowStart[r] + i] = rows[r][i];
+    t[0x0C] = VK_OEM_MINUS;
+    t[0x0D] = VK_OEM_PLUS;
+    t[0x1A] = VK_OEM_4;
+    t[0x1B] = VK_OEM_6;
+    t[0x27] = VK_OEM_1;
+    t[0x28] = VK_OEM_7;
+    t[0x29] = VK_OEM_3;
+    t[0x2B] = VK_OEM_5;
+    t[0x33] = VK_OEM_COMMA;
+    t[0x34] = VK_OEM_PERIOD;
+    t[0x35] = VK_OEM_2;
+    t[0x56] = VK_OEM_102;
+    return t;
+}
+
+ScanTable ukTable() {
+    ScanTable t = usTable();
+    t[0x28] = VK_OEM_3; // ' @
+    t[0x29] = VK_OEM_8; // ` ¬
+    t[0x2B] = VK_OEM_7; // # ~
+    t[0x56] = VK_OEM_5; // \ |
+    return t;
+}
+
+ScanTable germanTable() {
+    ScanTable t = usTable();
+    t[0x0C] = VK_OEM_4; // ß ?
+    t[0x0D] = VK_OEM_6; // ´ `
+    t[0x15] = 'Z';
+    t[0x1A] = VK_OEM_1;    // ü
+    t[0x1B] = VK_OEM_PLUS; // + *
+    t[0x27] = VK_OEM_3;    // ö
+    t[0x28] = VK_OEM_7;    // ä
+    t[0x29] = VK_OEM_5;    // ^ °
+    t[0x2B] = VK_OEM_2;    // # '
+    t[0x2C] = 'Y';
+    t[0x35] = VK_OEM_MINUS; // - _
+    t[0x56] = VK_OEM_102;   // < >
+    return t;
+}
+
+ScanTable frenchTable() {
+    ScanTable t = usTable();
+    t[0x0C] = VK_OEM_4;    // ) °
+    t[0x0D] = VK_OEM_PLUS; // = +
+    t[0x10] = 'A';
+    t[0x11] = 'Z';
+    t[0x1A] = VK_OEM_6; // ^ ¨
+    t[0x1B] = VK_OEM_1; // $ £
+    t[0x1E] = 'Q';
+    t[0x27] = 'M';
+    t[0x28] = VK_OEM_3; // ù %
+    t[0x29] = VK_OEM_7; // ²
+    t[0x2B] = VK_OEM_5; // * µ
+    t[0x2C] = 'W';
+    t[0x32] = VK_OEM_COMMA;  // , ?
+    t[0x33] = VK_OEM_PERIOD; // ; .
+    t[0x34] = VK_OEM_2;      // : /
+    t[0x35] = VK_OEM_8;      // ! §
+    t[0x56] = VK_OEM_102;    // < >
+    return t;
+}
+
+const ScanTable& scanTable(KeyboardLayout Layout) {
+    static const ScanTable us = usTable(), uk = ukTable(), german = germanTable(), french = frenchTable();
+    switch (Layout) {
+    case KeyboardLayout::Uk:
+        return uk;
+    case KeyboardLayout::German:
+        return german;
+    case KeyboardLayout::French:
+        return french;
+    case KeyboardLayout::Us:
+        break;
+    }
+    return us;
+}
+
+// The code of a main-block key from its X key code, or nothing for another key.
+std::optional<int> typingKey(quint32 XKeyCode, KeyboardLayout Layout) {
+    if (XKeyCode < FirstScanCode + XKeyCodeOffset || XKeyCode > LastScanCode + XKeyCodeOffset)
+        return std::nullopt;
+    const int code = scanTable(Layout)[XKeyCode - XKeyCodeOffset];
+    if (code == 0)
+        return std::nullopt;
+    return code;
+}
+
+constexpr int VK_CONTROL = 0x11, VK_MENU = 0x12;
+constexpr quint32 XK_ISO_Level3_Shift = 0xFE03;
+
 } // namespace
 
 std::optional<int> windowsVirtualKey(int Key, Qt::KeyboardModifiers Modifiers) {
@@ -142,6 +273,87 @@ std::optional<int> windowsVirtualKey(int Key, Qt::KeyboardModifiers Modifiers) {
     return std::nullopt;
 }
 
-std::optional<int> windowsVirtualKey(const QKeyEvent& Event) {
-    return windowsVirtualKey(Event.key(), Event.modifiers());
+QList<int> windowsVirtualKeys(const QKeyEvent& Event, KeyboardLayout Layout) {
+    // AltGr is the right Alt key with a Ctrl press that Windows makes up before it.
+    if (Event.key() == Qt::Key_AltGr || Event.nativeVirtualKey() == XK_ISO_Level3_Shift)
+        return {VK_CONTROL, VK_MENU};
+    if (const auto code = typingKey(Event.nativeScanCode(), Layout))
+        return {*code};
+    if (const auto code = windowsVirtualKey(Event.key(), Event.modifiers()))
+        return {*code};
+    return {};
+}
+
+KeyboardLayout keyboardLayoutFromXkbSymbols(QStringView Symbols, int Group) {
+    static const QHash<QString, KeyboardLayout> known = {
+        {QStringLiteral("us"), KeyboardLayout::Us},     {QStringLiteral("gb"), KeyboardLayout::Uk},
+        {QStringLiteral("uk"), KeyboardLayout::Uk},     {QStringLiteral("de"), KeyboardLayout::German},
+        {QStringLiteral("at"), KeyboardLayout::German}, {QStringLiteral("fr"), KeyboardLayout::French},
+    };
+    // Parts are "+"-separated: a layout part is a symbols file with an optional variant in brackets and an
+    // optional ":group" (group 1 when absent); the other parts (pc, inet(evdev), options) name no layout
+    // of the table and are passed over.
+    const QStringList parts = Symbols.toString().split(u'+', Qt::SkipEmptyParts);
+    for (const QString& part : parts) {
+        QString name = part;
+        int group = 1;
+        const qsizetype colon = name.indexOf(u':');
+        if (colon >= 0) {
+            bool ok = false;
+            group = name.mid(colon + 1).toInt(&ok);
+            if (!ok)
+                continue;
+            name.truncate(colon);
+        }
+        const qsizetype bracket = name.indexOf(u'(');
+        if (bracket >= 0)
+            name.truncate(bracket);
+        const auto found = known.constFind(name);
+        if (found != known.cend() && group == Group + 1)
+            return found.value();
+    }
+    return KeyboardLayout::Us;
+}
+
+KeyboardLayout activeKeyboardLayout() {
+#ifdef ORVANE_HAVE_XKB
+    auto* x11 = qGuiApp ? qGuiApp->nativeInterface<QNativeInterface::QX11Application>() : nullptr;
+    xcb_connection_t* connection = x11 ? x11->connection() : nullptr;
+    if (!connection)
+        return KeyboardLayout::Us;
+    auto use = xcb_xkb_use_extension_reply(
+        connection, xcb_xkb_use_extension(connection, XCB_XKB_MAJOR_VERSION, XCB_XKB_MINOR_VERSION), nullptr);
+    const bool supported = use && use->supported;
+    std::free(use);
+    if (!supported)
+        return KeyboardLayout::Us;
+
+    const auto stateCookie = xcb_xkb_get_state(connection, XCB_XKB_ID_USE_CORE_KBD);
+    const auto namesCookie =
+        xcb_xkb_get_names(connection, XCB_XKB_ID_USE_CORE_KBD, XCB_XKB_NAME_DETAIL_SYMBOLS);
+    auto state = xcb_xkb_get_state_reply(connection, stateCookie, nullptr);
+    auto names = xcb_xkb_get_names_reply(connection, namesCookie, nullptr);
+    int group = state ? state->group : 0;
+    xcb_atom_t symbolsAtom = XCB_NONE;
+    if (names) {
+        xcb_xkb_get_names_value_list_t list{};
+        xcb_xkb_get_names_value_list_unpack(
+            xcb_xkb_get_names_value_list(names), names->nTypes, names->indicators, names->virtualMods,
+            names->groupNames, names->nKeys, names->nKeyAliases, names->nRadioGroups, names->which, &list);
+        symbolsAtom = list.symbolsName;
+    }
+    std::free(state);
+    std::free(names);
+    if (symbolsAtom == XCB_NONE)
+        return KeyboardLayout::Us;
+    auto atom = xcb_get_atom_name_reply(connection, xcb_get_atom_name(connection, symbolsAtom), nullptr);
+    if (!atom)
+        return KeyboardLayout::Us;
+    const QString symbols =
+        QString::fromLatin1(xcb_get_atom_name_name(atom), xcb_get_atom_name_name_length(atom));
+    std::free(atom);
+    return keyboardLayoutFromXkbSymbols(symbols, group);
+#else
+    return KeyboardLayout::Us;
+#endif
 }

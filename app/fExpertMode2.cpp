@@ -30,10 +30,12 @@ QCheckBox* TfrmExpertMode2::expertModeBox() const {
 }
 
 void TfrmExpertMode2::memoTerminalKeyDown(QKeyEvent* Key) {
-    const auto code = windowsVirtualKey(*Key);
-    if (!code)
+    const QList<int> codes = windowsVirtualKeys(*Key, activeKeyboardLayout());
+    if (codes.isEmpty())
         return; // a key with no code of its own has no byte to send
-    TKivComm* port = comm();
-    if (port)
-        port->WriteData(QByteArray(1, static_cast<char>(*code & 0xFF)));
+    QByteArray bytes;
+    for (int code : codes)
+        bytes += static_cast<char>(code & 0xFF);
+    if (TKivComm* port = comm())
+        port->WriteData(bytes);
 }

@@ -51,10 +51,18 @@ void readInt(const QString& Token, int& Field) {
         Field = parseIntDefault(value, 0);
 }
 
+// A controller's firmware knows nothing of the user's settings: the numbers of its commands and replies
+// always carry a full stop.
+constexpr QStringView WireSeparator = u".";
+
+QString wireNumber(double Value) {
+    return formatGeneral(Value, WireSeparator);
+}
+
 void readReal(const QString& Token, double& Field) {
     QString value;
     if (fieldValue(Token, value))
-        Field = StrToFloatDefault(value, 0);
+        Field = StrToFloatDefault(value, 0, WireSeparator);
 }
 
 void readText(const QString& Token, QString& Field) {
@@ -67,7 +75,7 @@ void readText(const QString& Token, QString& Field) {
 void readBlaze(const QString& Token, double& Field) {
     QString value;
     if (fieldValue(Token, value))
-        Field = value.size() < 2 ? 0 : StrToFloatDefault(QStringView(value).chopped(2), 0);
+        Field = value.size() < 2 ? 0 : StrToFloatDefault(QStringView(value).chopped(2), 0, WireSeparator);
 }
 
 constexpr int ConnectPortCount = 22;    // "COM1" to "COM22"
@@ -584,7 +592,7 @@ void TfrmMain::SendCommand(int Index, TCommandKind Kind) {
         command = "IB";
         break;
     case ckMove:
-        target = formatGeneral(f.FTargetWavelength);
+        target = wireNumber(f.FTargetWavelength);
         command = "GU" + target.toLatin1();
         break;
     case ckStop:
@@ -1014,8 +1022,10 @@ void TfrmMain::CommReceived(int Index, int ACount) {
     if (!p.cbExpertMode->isChecked())
         return; // the bytes wait for the reply dispatcher
     const QByteArray bytes = p.Comm->ReadData(ACount);
-    QPlainTextEdit* terminal = Index == 0 ? frmExpertMode1->memoTerminal() : frmExpertMode2->memoTerminal();
-    terminal->appendPlainText(QString::fromLatin1(bytes));
+    ExpertModeWindow* terminal = Index == 0 ? static_cast<ExpertModeWindow*>(frmExpertMode1)
+                                            : static_cast<ExpertModeWindow*>(frmExpertMode2);
+    if (terminal)
+        terminal->AppendReceived(QString::fromLatin1(bytes));
 }
 
 // ---- Wavelength scans --------------------------------------------------------------------------------
@@ -1035,7 +1045,8 @@ namespace {
 // finished with a text different from it.
 constexpr char CommittedTextProperty[] = "orvaneCommittedText";
 
-// Spectrograph 2's drive reports time in half-milliseconds, so its timer period is twice the time shown.
+// The time factor: 1000 for spectrograph 1, 2000 for spectrograph 2, so spectrograph 2's timer period is
+// twice the time per point shown.
 constexpr int scanTimeFactor(int Index) {
     return Index == 0 ? 1000 : 2000;
 }

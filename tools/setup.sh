@@ -6,8 +6,8 @@ packages=(
   build-essential cmake ninja-build pkg-config git ccache
   qt6-base-dev qt6-base-dev-tools libgl1-mesa-dev
   libgtest-dev libgmock-dev googletest libbenchmark-dev libspdlog-dev
-  clang-format clang libclang-rt-14-dev
-  fonts-liberation2 xvfb xdotool x11-utils x11vnc iproute2
+  clang-format clang libclang-rt-14-dev libxcb-xkb-dev locales
+  fonts-liberation2 xvfb xdotool x11-utils x11-xkb-utils x11vnc iproute2
 )
 
 missing=()
@@ -25,3 +25,14 @@ if ((${#missing[@]})); then
   "${sudo_cmd[@]}" apt-get update -qq
   "${sudo_cmd[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}"
 fi
+
+# The console is tested under German and French number formats (comma decimal separator) as well.
+wanted_locales=(de_DE.UTF-8 fr_FR.UTF-8)
+for l in "${wanted_locales[@]}"; do
+  norm=$(echo "${l%%.*}.utf8")
+  if ! locale -a 2>/dev/null | grep -qx "$norm"; then
+    sudo_cmd=()
+    if [[ $(id -u) -ne 0 ]]; then sudo_cmd=(sudo); fi
+    "${sudo_cmd[@]}" localedef -i "${l%%.*}" -c -f UTF-8 -A /usr/share/locale/locale.alias "$l"
+  fi
+done

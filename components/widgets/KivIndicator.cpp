@@ -8,6 +8,7 @@
 #include <QLocale>
 #include <QMouseEvent>
 
+#include <clocale>
 #include <cmath>
 #include <cstdio>
 #include <mutex>
@@ -45,11 +46,19 @@ std::string printReal(const char* format, int precision, Extended value) {
     return s;
 }
 
+// The printf family writes the C library's decimal point, which is the user's once the application has
+// set the C locale from the environment: either one is replaced by the user's separator.
 QString withSeparator(const std::string& s) {
     QString out = QString::fromLatin1(s.data(), static_cast<qsizetype>(s.size()));
-    const qsizetype dot = out.indexOf(u'.');
-    if (dot >= 0)
-        out.replace(dot, 1, localeDecimalSeparator());
+    const QString radix = QString::fromLocal8Bit(std::localeconv()->decimal_point);
+    qsizetype at = radix.isEmpty() ? -1 : out.indexOf(radix);
+    qsizetype length = radix.size();
+    if (at < 0) {
+        at = out.indexOf(u'.');
+        length = 1;
+    }
+    if (at >= 0)
+        out.replace(at, length, localeDecimalSeparator());
     return out;
 }
 

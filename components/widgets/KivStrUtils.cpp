@@ -7,6 +7,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <initializer_list>
 #include <string>
 
 namespace {
@@ -94,8 +95,10 @@ QString localeDecimalSeparator() {
     return QLocale().decimalPoint();
 }
 
-double StrToFloatDefault(QStringView Text, double Default) {
-    const QString separator = localeDecimalSeparator();
+namespace {
+
+// Reads a real whose decimal separator is any one of Separators (an empty entry is never matched).
+double readReal(QStringView Text, double Default, std::initializer_list<QStringView> Separators) {
     qsizetype i = 0;
     qsizetype n = Text.size();
     while (i < n && isBlank(Text[i]))
@@ -112,9 +115,12 @@ double StrToFloatDefault(QStringView Text, double Default) {
         c += static_cast<char>(Text[i++].unicode());
         ++mantissaDigits;
     }
-    if (!separator.isEmpty() && Text.mid(i).startsWith(separator)) {
+    const QStringView rest = Text.mid(i, n - i);
+    const auto separator = std::find_if(Separators.begin(), Separators.end(),
+                                        [&](QStringView s) { return !s.isEmpty() && rest.startsWith(s); });
+    if (separator != Separators.end()) {
         c += '.';
-        i += separator.size();
+        i += separator->size();
         while (i < n && isDigit(Text[i])) {
             c += static_cast<char>(Text[i++].unicode());
             ++mantissaDigits;
@@ -146,6 +152,19 @@ double StrToFloatDefault(QStringView Text, double Default) {
     if (ec != std::errc() || end != c.data() + c.size() || !std::isfinite(value))
         return Default;
     return value;
+}
+
+} // namespace
+
+double StrToFloatDefault(QStringView Text, double Default) {
+    // A full stop is taken too: the form's own defaults are written with one, and users of a comma
+    // locale type it all the same.
+    const QString separator = localeDecimalSeparator();
+    return readReal(Text, Default, {QStringView(separator), u"."});
+}
+
+double StrToFloatDefault(QStringView Text, double Default, QStringView DecimalSeparator) {
+    return readReal(Text, Default, {DecimalSeparator});
 }
 
 QString formatGeneral(double Value) {

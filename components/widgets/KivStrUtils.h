@@ -14,9 +14,12 @@
 void SplitTokens(QStringView Text, QStringView Separators, QStringList& List);
 void SplitTokens(const QByteArray& Text, const QByteArray& Separators, QList<QByteArray>& List);
 
-// Reads a real with the user's decimal separator; blanks around the number and an exponent are
-// accepted. Anything else, an empty text or a value out of range gives Default.
+// Reads a real with the user's decimal separator or a full stop; blanks around the number and an
+// exponent are accepted. Anything else, an empty text or a value out of range gives Default.
 double StrToFloatDefault(QStringView Text, double Default);
+// The same with exactly the given decimal separator: for numbers that are not the user's, such as a
+// controller's replies, which carry a full stop whatever the user's settings.
+double StrToFloatDefault(QStringView Text, double Default, QStringView DecimalSeparator);
 
 // The general number format: up to 15 significant digits, no trailing zeros, no trailing decimal
 // separator; exponent form (1E-6, 1E20) only below 0.00001 or beyond 15 integer digits.

@@ -3,6 +3,11 @@
 #include "ConsoleFixture.h"
 
 #include <QCheckBox>
+#include <QElapsedTimer>
+#include <QTextDocument>
+
+#include <algorithm>
+#include <iostream>
 
 using namespace consoletest;
 
@@ -30,8 +35,8 @@ TEST_F(ExpertMode, AReplyGoesToTheTerminalAndIsNotParsed) {
     click(window->btnMove1);
     ASSERT_TRUE(waitForBytes(3, before, "GU600\r"));
     ASSERT_TRUE(waitFor([&] { return expert1->memoTerminal()->toPlainText().contains(u'*'); }));
-    // Shown exactly as received (in pieces, one line each), and not read as the move's reply.
-    EXPECT_EQ(expert1->memoTerminal()->toPlainText().remove(u'\n'), "GU=OK/WL=600/*");
+    // Shown exactly as received, and not read as the move's reply.
+    EXPECT_EQ(expert1->memoTerminal()->toPlainText(), "GU=OK/WL=600/*");
     QTest::qWait(100);
     EXPECT_FALSE(paneHas(0, "Moving Ok"));
     EXPECT_DOUBLE_EQ(window->meterCurrWavelength1->Value(), 500);
@@ -65,6 +70,112 @@ TEST_F(ExpertMode, LineTerminalSendsTheLastLineWithACarriageReturn) {
     QTest::keyClicks(memo, "GU532.5");
     QTest::keyClick(memo, Qt::Key_Enter, Qt::KeypadModifier);
     ASSERT_TRUE(waitForBytes(3, 0, "IA\rIA\rGU532.5\r"));
+}
+
+TEST_F(ExpertMode, LineTerminalShowsAReplyInPiecesRightAfterTheCommand) {
+    orvanesim::ControllerConfig pieces = orvanesim::ControllerConfig::instant(3);
+    pieces.splitPieces = 4;
+    pieces.splitGapMs = 20;
+    startConsole({pieces});
+    window->Comm1->SetPort(COM03);
+    ASSERT_TRUE(window->Comm1->OpenComm());
+    click(window->cbExpertMode1);
+    QPlainTextEdit* memo = expert1->memoTerminal();
+
+    QTest::keyClicks(memo, "IA");
+    QTest::keyClick(memo, Qt::Key_Return);
+    ASSERT_TRUE(waitFor([&] { return memo->toPlainText().endsWith(u'*'); }));
+    // No line of the terminal's own between the command and its reply, nor between the pieces.
+    EXPECT_EQ(memo->toPlainText(), "IA\nST=0/GR=1/MD=0/WL=500/BS=0/*");
+
+    // The received text is a line like any other: Enter right after it sends it.
+    const std::size_t before = mark(3);
+    QTest::keyClick(memo, Qt::Key_End, Qt::ControlModifier);
+    QTest::keyClick(memo, Qt::Key_Return);
+    ASSERT_TRUE(waitForBytes(3, before, "ST=0/GR=1/MD=0/WL=500/BS=0/*\r"));
+}
+
+TEST_F(ExpertMode, TerminalKeepsOnlyTheNewestLines) {
+    startConsole({silentController(3)});
+    QPlainTextEdit* memo = expert1->memoTerminal();
+    QString lines;
+    for (int i = 0; i < 25000; ++i)
+        lines += QStringLiteral("line %1\n").arg(i);
+    expert1->AppendReceived(lines.left(lines.size() / 2));
+    expert1->AppendReceived(lines.mid(lines.size() / 2));
+    // The line being received counts: here the empty one after the last line break.
+    EXPECT_EQ(memo->blockCount(), ExpertModeWindow::TerminalLineLimit);
+    EXPECT_TRUE(memo->toPlainText().endsWith(u"line 24999\n"));
+    EXPECT_TRUE(memo->toPlainText().startsWith(u"line 15001\n"));
+    EXPECT_FALSE(memo->isUndoRedoEnabled());
+}
+
+TEST_F(ExpertMode, AFloodKeepsTheTerminalCappedAndTheWindowAnswering) {
+    // Each reply comes after a megabyte of noise without "*" or CR, in pieces as fast as the line takes
+    // them; the noise also holds lines far longer than a line limit alone would bound.
+    constexpr int replies = 3, noise = 1 << 20;
+    orvanesim::ControllerConfig flood = orvanesim::ControllerConfig::instant(3);
+    flood.garbageBytes = noise;
+    flood.splitPieces = 256;
+    flood.splitGapMs = 0;
+    startConsole({flood});
+    window->Comm1->SetPort(COM03);
+    ASSERT_TRUE(window->Comm1->OpenComm());
+    click(window->cbExpertMode1);
+    QPlainTextEdit* memo = expert1->memoTerminal();
+
+    // The longest the window's event loop went without serving a timer during the flood.
+    QElapsedTimer clock;
+    clock.start();
+    qint64 last = 0, longestStall = 0;
+    QTimer probe;
+    QObject::connect(&probe, &QTimer::timeout, [&] {
+        const qint64 now = clock.elapsed();
+        longestStall = std::max(longestStall, now - last);
+        last = now;
+    });
+    probe.start(10);
+    int longestText = 0, mostLines = 0;
+    for (int i = 0; i < replies; ++i) {
+        window->Comm1->WriteData("IA\r");
+        ASSERT_TRUE(waitFor([&] {
+            longestText = std::max(longestText, memo->document()->characterCount());
+            mostLines = std::max(mostLines, memo->blockCount());
+            return memo->toPlainText().endsWith(u"BS=0/*");
+        })) << "reply "
+            << i;
+    }
+    probe.stop();
+    EXPECT_LE(longestText, ExpertModeWindow::TerminalCharLimit + noise / 256 + 64);
+    EXPECT_LE(mostLines, ExpertModeWindow::TerminalLineLimit);
+    EXPECT_GT(memo->document()->characterCount(), ExpertModeWindow::TerminalCharLimit / 2);
+    // Generous for sanitizer builds on a shared machine; an unbounded pane took several times as long.
+    EXPECT_LT(longestStall, 1000);
+    std::cout << "[ flood    ] " << replies * noise / 1024 << " KiB, longest stall " << longestStall
+              << " ms, most text " << longestText << " characters" << std::endl;
+}
+
+TEST_F(ExpertMode, KeyTerminalSendsTheCodeOfThePhysicalKey) {
+    startConsole({silentController(5)});
+    window->rgSelectionItems->button(2)->click();
+    window->Comm2->SetPort(COM05);
+    ASSERT_TRUE(window->Comm2->OpenComm());
+    click(window->cbExpertMode2);
+    QPlainTextEdit* memo = expert2->memoTerminal();
+    // Without a display to ask, the layout is taken as US: the key that types an a-umlaut on a German
+    // keyboard is the apostrophe key of a US one, and sends that key's code.
+    auto press = [&](int key, quint32 keyCode, quint32 keySym, const QString& text) {
+        QKeyEvent event(QEvent::KeyPress, key, Qt::NoModifier, keyCode, keySym, 0, text);
+        QCoreApplication::sendEvent(memo, &event);
+    };
+    press(Qt::Key_Adiaeresis, 48, 0xE4, QStringLiteral("\u00e4"));
+    ASSERT_TRUE(waitForBytes(5, 0, "\xDE"));
+    EXPECT_EQ(memo->toPlainText(), QStringLiteral("\u00e4"));
+    press(Qt::Key_AltGr, 108, 0xFE03, QString());
+    ASSERT_TRUE(waitForBytes(5, 0, "\xDE\x11\x12"));
+    press(Qt::Key_unknown, 200, 0, QString());
+    press(Qt::Key_Return, 36, 0xFF0D, QStringLiteral("\r"));
+    ASSERT_TRUE(waitForBytes(5, 0, "\xDE\x11\x12\x0D"));
 }
 
 TEST_F(ExpertMode, KeyTerminalSendsOneKeyCodePerKeyPress) {

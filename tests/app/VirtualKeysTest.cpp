@@ -50,3 +50,147 @@ TEST(VirtualKeys, KeysWithoutAWindowsCodeSendNothing) {
     EXPECT_FALSE(windowsVirtualKey(Qt::Key_unknown, Qt::NoModifier).has_value());
     EXPECT_FALSE(windowsVirtualKey(Qt::Key_Udiaeresis, Qt::NoModifier).has_value());
 }
+
+// ---- Keys told by the physical key, per keyboard layout ----
+// X key codes of the main block (the Windows scan code plus 8), named by their place on a US keyboard.
+namespace {
+enum XKey : quint32 {
+    X1 = 10,
+    X2 = 11,
+    X3 = 12,
+    X7 = 16,
+    X0 = 19,
+    XMinus = 20,
+    XEqual = 21,
+    XQ = 24,
+    XW = 25,
+    XY = 29,
+    XBracketL = 34,
+    XBracketR = 35,
+    XA = 38,
+    XSemicolon = 47,
+    XApostrophe = 48,
+    XGrave = 49,
+    XBackslash = 51,
+    XZ = 52,
+    XM = 58,
+    XComma = 59,
+    XPeriod = 60,
+    XSlash = 61,
+    XIsoExtra = 94,
+    XReturn = 36,
+    XKeypad7 = 79,
+    XF1 = 67,
+    XRightAlt = 108,
+};
+
+// A key press as the X platform reports it: the Qt key of the typed character, the key code and the
+// keysym.
+QList<int> codes(KeyboardLayout Layout, int Key, quint32 KeyCode, Qt::KeyboardModifiers Modifiers = {},
+                 quint32 KeySym = 0) {
+    QKeyEvent event(QEvent::KeyPress, Key, Modifiers, KeyCode, KeySym, 0);
+    return windowsVirtualKeys(event, Layout);
+}
+using Codes = QList<int>;
+} // namespace
+
+TEST(LayoutKeys, GermanKeysSendTheirWindowsCodesWhateverTheyType) {
+    const auto de = KeyboardLayout::German;
+    EXPECT_EQ(codes(de, Qt::Key_Z, XY), Codes{0x5A}); // QWERTZ: Z where US has Y
+    EXPECT_EQ(codes(de, Qt::Key_Y, XZ), Codes{0x59});
+    EXPECT_EQ(codes(de, Qt::Key_ssharp, XMinus), Codes{0xDB});
+    EXPECT_EQ(codes(de, Qt::Key_Udiaeresis, XBracketL), Codes{0xBA});
+    EXPECT_EQ(codes(de, Qt::Key_Plus, XBracketR), Codes{0xBB});
+    EXPECT_EQ(codes(de, Qt::Key_Odiaeresis, XSemicolon), Codes{0xC0});
+    EXPECT_EQ(codes(de, Qt::Key_Adiaeresis, XApostrophe), Codes{0xDE});
+    EXPECT_EQ(codes(de, Qt::Key_Dead_Circumflex, XGrave), Codes{0xDC}); // a dead key has a code too
+    EXPECT_EQ(codes(de, Qt::Key_Dead_Acute, XEqual), Codes{0xDD});
+    EXPECT_EQ(codes(de, Qt::Key_NumberSign, XBackslash), Codes{0xBF});
+    EXPECT_EQ(codes(de, Qt::Key_Minus, XSlash), Codes{0xBD});
+    EXPECT_EQ(codes(de, Qt::Key_Less, XIsoExtra), Codes{0xE2});
+    EXPECT_EQ(codes(de, Qt::Key_Period, XPeriod), Codes{0xBE});
+    // Shifted digits and AltGr combinations are still their keys.
+    EXPECT_EQ(codes(de, Qt::Key_Slash, X7, Qt::ShiftModifier), Codes{0x37});
+    EXPECT_EQ(codes(de, Qt::Key_QuoteDbl, X2, Qt::ShiftModifier), Codes{0x32});
+    EXPECT_EQ(codes(de, Qt::Key_At, XQ, Qt::GroupSwitchModifier), Codes{0x51});
+    EXPECT_EQ(codes(de, Qt::Key_BraceLeft, X7, Qt::GroupSwitchModifier), Codes{0x37});
+    EXPECT_EQ(codes(de, Qt::Key_Backslash, XMinus, Qt::GroupSwitchModifier), Codes{0xDB});
+}
+
+TEST(LayoutKeys, FrenchKeysSendTheirWindowsCodesWhateverTheyType) {
+    const auto fr = KeyboardLayout::French;
+    EXPECT_EQ(codes(fr, Qt::Key_A, XQ), Codes{0x41}); // AZERTY
+    EXPECT_EQ(codes(fr, Qt::Key_Z, XW), Codes{0x5A});
+    EXPECT_EQ(codes(fr, Qt::Key_Q, XA), Codes{0x51});
+    EXPECT_EQ(codes(fr, Qt::Key_W, XZ), Codes{0x57});
+    EXPECT_EQ(codes(fr, Qt::Key_M, XSemicolon), Codes{0x4D});
+    // The digit row types symbols unshifted and is still the digit keys.
+    EXPECT_EQ(codes(fr, Qt::Key_Ampersand, X1), Codes{0x31});
+    EXPECT_EQ(codes(fr, Qt::Key_Eacute, X2), Codes{0x32});
+    EXPECT_EQ(codes(fr, Qt::Key_Agrave, X0), Codes{0x30});
+    EXPECT_EQ(codes(fr, Qt::Key_At, X0, Qt::GroupSwitchModifier), Codes{0x30});
+    EXPECT_EQ(codes(fr, Qt::Key_ParenRight, XMinus), Codes{0xDB});
+    EXPECT_EQ(codes(fr, Qt::Key_Equal, XEqual), Codes{0xBB});
+    EXPECT_EQ(codes(fr, Qt::Key_Dead_Circumflex, XBracketL), Codes{0xDD});
+    EXPECT_EQ(codes(fr, Qt::Key_Dollar, XBracketR), Codes{0xBA});
+    EXPECT_EQ(codes(fr, Qt::Key_Ugrave, XApostrophe), Codes{0xC0});
+    EXPECT_EQ(codes(fr, Qt::Key_twosuperior, XGrave), Codes{0xDE});
+    EXPECT_EQ(codes(fr, Qt::Key_Asterisk, XBackslash), Codes{0xDC});
+    EXPECT_EQ(codes(fr, Qt::Key_Comma, XM), Codes{0xBC});
+    EXPECT_EQ(codes(fr, Qt::Key_Semicolon, XComma), Codes{0xBE});
+    EXPECT_EQ(codes(fr, Qt::Key_Period, XComma, Qt::ShiftModifier), Codes{0xBE});
+    EXPECT_EQ(codes(fr, Qt::Key_Colon, XPeriod), Codes{0xBF});
+    EXPECT_EQ(codes(fr, Qt::Key_Exclam, XSlash), Codes{0xDF});
+    EXPECT_EQ(codes(fr, Qt::Key_Less, XIsoExtra), Codes{0xE2});
+}
+
+TEST(LayoutKeys, UkAndUsKeysFollowTheirOwnTables) {
+    const auto uk = KeyboardLayout::Uk, us = KeyboardLayout::Us;
+    EXPECT_EQ(codes(uk, Qt::Key_Apostrophe, XApostrophe), Codes{0xC0});
+    EXPECT_EQ(codes(uk, Qt::Key_QuoteLeft, XGrave), Codes{0xDF});
+    EXPECT_EQ(codes(uk, Qt::Key_NumberSign, XBackslash), Codes{0xDE});
+    EXPECT_EQ(codes(uk, Qt::Key_Backslash, XIsoExtra), Codes{0xDC});
+    EXPECT_EQ(codes(uk, Qt::Key_sterling, X3, Qt::ShiftModifier), Codes{0x33});
+    EXPECT_EQ(codes(uk, Qt::Key_Z, XZ), Codes{0x5A});
+    EXPECT_EQ(codes(us, Qt::Key_Apostrophe, XApostrophe), Codes{0xDE});
+    EXPECT_EQ(codes(us, Qt::Key_QuoteLeft, XGrave), Codes{0xC0});
+    EXPECT_EQ(codes(us, Qt::Key_Backslash, XBackslash), Codes{0xDC});
+    EXPECT_EQ(codes(us, Qt::Key_Colon, XSemicolon, Qt::ShiftModifier), Codes{0xBA});
+    EXPECT_EQ(codes(us, Qt::Key_Y, XY), Codes{0x59});
+    EXPECT_EQ(codes(us, Qt::Key_Less, XIsoExtra), Codes{0xE2});
+}
+
+TEST(LayoutKeys, KeysOutsideTheTypingBlockAndAltGr) {
+    for (auto layout : {KeyboardLayout::Us, KeyboardLayout::German, KeyboardLayout::French}) {
+        EXPECT_EQ(codes(layout, Qt::Key_Return, XReturn), Codes{13});
+        EXPECT_EQ(codes(layout, Qt::Key_F1, XF1), Codes{0x70});
+        EXPECT_EQ(codes(layout, Qt::Key_7, XKeypad7, Qt::KeypadModifier), Codes{0x67});
+        EXPECT_EQ(codes(layout, Qt::Key_Home, XKeypad7, Qt::KeypadModifier), Codes{0x24});
+        // Windows reports AltGr as a Ctrl press followed by the right Alt.
+        EXPECT_EQ(codes(layout, Qt::Key_AltGr, XRightAlt, {}, 0xFE03), (Codes{0x11, 0x12}));
+    }
+    EXPECT_EQ(codes(KeyboardLayout::Us, Qt::Key_Alt, XRightAlt, Qt::AltModifier, 0xFFEA), Codes{0x12});
+    // Events without a native key code: the Qt key, as on a US keyboard; an unknown key sends nothing.
+    EXPECT_EQ(codes(KeyboardLayout::German, Qt::Key_Y, 0), Codes{0x59});
+    EXPECT_EQ(codes(KeyboardLayout::German, Qt::Key_Adiaeresis, 0), Codes{});
+    EXPECT_EQ(codes(KeyboardLayout::German, Qt::Key_unknown, 200), Codes{});
+}
+
+TEST(LayoutKeys, TheLayoutIsReadFromTheXkbSymbolsOfTheActiveGroup) {
+    EXPECT_EQ(keyboardLayoutFromXkbSymbols(u"pc+de+inet(evdev)", 0), KeyboardLayout::German);
+    EXPECT_EQ(keyboardLayoutFromXkbSymbols(u"pc+de(nodeadkeys)+inet(evdev)", 0), KeyboardLayout::German);
+    EXPECT_EQ(keyboardLayoutFromXkbSymbols(u"pc+fr(oss)+inet(evdev)", 0), KeyboardLayout::French);
+    EXPECT_EQ(keyboardLayoutFromXkbSymbols(u"pc+gb+inet(evdev)", 0), KeyboardLayout::Uk);
+    EXPECT_EQ(keyboardLayoutFromXkbSymbols(u"pc+us+inet(evdev)", 0), KeyboardLayout::Us);
+    // Several layouts: the one of the active group.
+    EXPECT_EQ(keyboardLayoutFromXkbSymbols(u"pc+us+de:2+fr:3+inet(evdev)", 0), KeyboardLayout::Us);
+    EXPECT_EQ(keyboardLayoutFromXkbSymbols(u"pc+us+de:2+fr:3+inet(evdev)", 1), KeyboardLayout::German);
+    EXPECT_EQ(keyboardLayoutFromXkbSymbols(u"pc+us+de:2+fr:3+inet(evdev)", 2), KeyboardLayout::French);
+    EXPECT_EQ(keyboardLayoutFromXkbSymbols(u"pc+fr+gb:2+inet(evdev)+group(alt_shift_toggle)", 1),
+              KeyboardLayout::Uk);
+    // Unknown layouts and names count as US.
+    EXPECT_EQ(keyboardLayoutFromXkbSymbols(u"pc+ru+inet(evdev)", 0), KeyboardLayout::Us);
+    EXPECT_EQ(keyboardLayoutFromXkbSymbols(u"pc+de+inet(evdev)", 3), KeyboardLayout::Us);
+    EXPECT_EQ(keyboardLayoutFromXkbSymbols(u"", 0), KeyboardLayout::Us);
+    EXPECT_EQ(keyboardLayoutFromXkbSymbols(u"de:x", 0), KeyboardLayout::Us);
+}

@@ -12,7 +12,10 @@
 #include <QFontMetrics>
 #include <QImage>
 #include <QLocale>
+
 #include <QMouseEvent>
+#include <clocale>
+#include <string>
 
 #include <cmath>
 #include <limits>
@@ -354,6 +357,27 @@ TEST(ReadoutFormat, UsesTheUsersDecimalSeparator) {
     EXPECT_EQ(FormatValue("%n", 1234.5), std::optional<QString>("1.234,50"));
     EXPECT_EQ(FormatValue("%g", 0.25), std::optional<QString>("0,25"));
     QLocale::setDefault(saved);
+}
+
+TEST(ReadoutFormat, FollowsTheUsersSeparatorWhateverTheCLibraryUses) {
+    // An application sets the C library's locale from the environment; the readout must not show the
+    // C library's separator where the user's differs, nor lose the user's where they agree.
+    const std::string savedNumeric = std::setlocale(LC_NUMERIC, nullptr);
+    ASSERT_NE(std::setlocale(LC_NUMERIC, "de_DE.UTF-8"), nullptr) << "tools/setup.sh generates this locale";
+    const QLocale saved;
+    QLocale::setDefault(QLocale::c());
+    const auto underC = FormatValue("%.3f", 532.5);
+    const auto exponentUnderC = FormatValue("%e", 1.5);
+    QLocale::setDefault(QLocale(QLocale::German, QLocale::Germany));
+    const auto underGerman = FormatValue("%.3f", 532.5);
+    QLocale::setDefault(QLocale(QLocale::French, QLocale::France));
+    const auto underFrench = FormatValue("%.2f", -0.75);
+    QLocale::setDefault(saved);
+    std::setlocale(LC_NUMERIC, savedNumeric.c_str());
+    EXPECT_EQ(underC, std::optional<QString>("532.500"));
+    EXPECT_EQ(exponentUnderC, std::optional<QString>("1.50000000000000E+000"));
+    EXPECT_EQ(underGerman, std::optional<QString>("532,500"));
+    EXPECT_EQ(underFrench, std::optional<QString>("-0,75"));
 }
 
 // ---------------------------------------------------------------------------------------------------

@@ -69,11 +69,26 @@ TEST(StrToFloatDefault, ReadsNumbersAndRejectsEverythingElse) {
         EXPECT_DOUBLE_EQ(StrToFloatDefault(bad, -7), -7) << QString::fromUtf16(bad).toStdString();
 }
 
-TEST(StrToFloatDefault, UsesTheUsersDecimalSeparator) {
+TEST(StrToFloatDefault, TakesTheUsersDecimalSeparatorAndAFullStop) {
     LocaleScope german(QLocale::German);
     EXPECT_DOUBLE_EQ(StrToFloatDefault(u"532,5", 0), 532.5);
-    EXPECT_DOUBLE_EQ(StrToFloatDefault(u"532.5", -1), -1);
+    EXPECT_DOUBLE_EQ(StrToFloatDefault(u"532.5", -1), 532.5);
     EXPECT_DOUBLE_EQ(StrToFloatDefault(u"1,5e2", 0), 150);
+    EXPECT_DOUBLE_EQ(StrToFloatDefault(u"-.25", 0), -0.25);
+    // Still one separator at most, and no grouping.
+    for (const char16_t* bad : {u"1,5.5", u"1.234,5", u"1.5,", u",", u"1 234,5"})
+        EXPECT_DOUBLE_EQ(StrToFloatDefault(bad, -7), -7) << QString::fromUtf16(bad).toStdString();
+}
+
+TEST(StrToFloatDefault, AGivenSeparatorIsTheOnlyOneTaken) {
+    // The controllers' numbers: a full stop whatever the user's settings.
+    LocaleScope german(QLocale::German);
+    EXPECT_DOUBLE_EQ(StrToFloatDefault(u"532.5", 0, u"."), 532.5);
+    EXPECT_DOUBLE_EQ(StrToFloatDefault(u"532,5", -1, u"."), -1);
+    EXPECT_DOUBLE_EQ(StrToFloatDefault(u" 2.5E-3 ", 0, u"."), 0.0025);
+    EXPECT_DOUBLE_EQ(StrToFloatDefault(u"532.5*", -1, u"."), -1);
+    LocaleScope c(QLocale::C);
+    EXPECT_DOUBLE_EQ(StrToFloatDefault(u"532,5", -1), -1); // a comma is no separator under a full-stop locale
 }
 
 TEST(NumberText, GeneralFormatKeepsFifteenDigitsAndDropsTrailingZeros) {

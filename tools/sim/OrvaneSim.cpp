@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <charconv>
 #include <cmath>
 #include <csignal>
 #include <cstdio>
@@ -30,10 +31,19 @@ long long nowNs() {
     return (long long)ts.tv_sec * 1000000000LL + ts.tv_nsec;
 }
 
+// Numbers on the line carry a full stop whatever locale the process that hosts the simulator runs in.
 std::string number(double v) {
     char buf[64];
-    std::snprintf(buf, sizeof buf, "%.15g", v);
-    return buf;
+    const auto [end, ec] = std::to_chars(buf, buf + sizeof buf, v, std::chars_format::general, 15);
+    return ec == std::errc() ? std::string(buf, end) : std::string("0");
+}
+
+double parseNumber(const char* text) {
+    while (*text == ' ' || *text == '+')
+        ++text;
+    double v = 0;
+    std::from_chars(text, text + std::strlen(text), v);
+    return v;
 }
 
 struct Pending {
@@ -100,7 +110,7 @@ struct Controller {
             return r;
         }
         if (cmd.rfind("GU", 0) == 0) {
-            double target = std::strtod(cmd.c_str() + 2, nullptr);
+            double target = parseNumber(cmd.c_str() + 2);
             if (cfg.nmPerSecond > 0)
                 workMs = std::fabs(target - wavelength) / cfg.nmPerSecond * 1000.0;
             wavelength = target;
