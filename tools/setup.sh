@@ -8,6 +8,7 @@ packages=(
   libgtest-dev libgmock-dev googletest libbenchmark-dev libspdlog-dev
   clang-format
   fonts-liberation2 xvfb xdotool x11-utils x11vnc iproute2
+  appstream desktop-file-utils dpkg-dev file
 )
 
 missing=()
