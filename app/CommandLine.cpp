@@ -18,10 +18,21 @@ namespace commandline {
 namespace {
 
 // The toolkit's own options that take a value, and those that do not; both are passed on to it.
-constexpr std::array<std::string_view, 15> toolkitWithValue = {
-    "platform", "platformpluginpath", "platformtheme", "plugin",  "qwindowgeometry",
-    "geometry", "qwindowicon",        "icon",          "qwindowtitle", "title",
-    "session",  "display",            "name",          "style",   "stylesheet"};
+constexpr std::array<std::string_view, 15> toolkitWithValue = {"platform",
+                                                               "platformpluginpath",
+                                                               "platformtheme",
+                                                               "plugin",
+                                                               "qwindowgeometry",
+                                                               "geometry",
+                                                               "qwindowicon",
+                                                               "icon",
+                                                               "qwindowtitle",
+                                                               "title",
+                                                               "session",
+                                                               "display",
+                                                               "name",
+                                                               "style",
+                                                               "stylesheet"};
 constexpr std::array<std::string_view, 6> toolkitFlags = {"reverse", "widgetcount", "nograb",
                                                           "dograb",  "sync",        "testability"};
 

@@ -83,7 +83,7 @@ int main(int argc, char** argv) {
     OrvaneApplication::setApplicationName(QStringLiteral("Orvane"));
     OrvaneApplication::setApplicationDisplayName(QStringLiteral("Orvane"));
     OrvaneApplication::setApplicationVersion(QStringLiteral(ORVANE_VERSION));
-    OrvaneApplication::setDesktopFileName(QStringLiteral("orvane"));
+    OrvaneApplication::setDesktopFileName(QStringLiteral("org.orvane.orvane"));
     SetKivErrorHandler(&OrvaneApplication::showError);
 
     TfrmMain mainWindow;

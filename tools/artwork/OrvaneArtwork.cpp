@@ -312,7 +312,8 @@ QString appIconSvg() {
         << "      <stop offset=\"0\" stop-color=\"" << hex(s.tileTop) << "\"/>\n"
         << "      <stop offset=\"1\" stop-color=\"" << hex(s.tileBottom) << "\"/>\n"
         << "    </linearGradient>\n"
-        << "    <linearGradient id=\"glass\" x1=\"0\" y1=\"8\" x2=\"0\" y2=\"39\" gradientUnits=\"userSpaceOnUse\">\n"
+        << "    <linearGradient id=\"glass\" x1=\"0\" y1=\"8\" x2=\"0\" y2=\"39\" "
+           "gradientUnits=\"userSpaceOnUse\">\n"
         << "      <stop offset=\"0\" stop-color=\"" << hex(s.glassTop) << "\"/>\n"
         << "      <stop offset=\"1\" stop-color=\"" << hex(s.glassBottom) << "\"/>\n"
         << "    </linearGradient>\n"
@@ -320,14 +321,14 @@ QString appIconSvg() {
         << "\" width=\"" << num(s.tile.width() - 2) << "\" height=\"" << num(s.tile.height() - 2)
         << "\"/></clipPath>\n"
         << "  </defs>\n"
-        << "  <rect x=\"" << num(s.tile.x()) << "\" y=\"" << num(s.tile.y()) << "\" width=\"" << num(s.tile.width())
-        << "\" height=\"" << num(s.tile.height()) << "\" rx=\"" << num(s.tileRadius) << "\" fill=\"url(#tile)\" stroke=\""
-        << hex(s.tileBorder) << "\" stroke-width=\"1.5\"/>\n"
+        << "  <rect x=\"" << num(s.tile.x()) << "\" y=\"" << num(s.tile.y()) << "\" width=\""
+        << num(s.tile.width()) << "\" height=\"" << num(s.tile.height()) << "\" rx=\"" << num(s.tileRadius)
+        << "\" fill=\"url(#tile)\" stroke=\"" << hex(s.tileBorder) << "\" stroke-width=\"1.5\"/>\n"
         << "  <g clip-path=\"url(#inside)\" stroke-width=\"" << num(s.bandWidth) << "\">\n";
     for (int i = 0; i < 6; ++i) {
         const QLineF b = s.band(i);
-        out << "    <line x1=\"" << num(b.x1()) << "\" y1=\"" << num(b.y1()) << "\" x2=\"" << num(b.x2()) << "\" y2=\""
-            << num(b.y2()) << "\" stroke=\"" << hex(s.bands[i]) << "\"/>\n";
+        out << "    <line x1=\"" << num(b.x1()) << "\" y1=\"" << num(b.y1()) << "\" x2=\"" << num(b.x2())
+            << "\" y2=\"" << num(b.y2()) << "\" stroke=\"" << hex(s.bands[i]) << "\"/>\n";
     }
     out << "  </g>\n  <polygon points=\"";
     for (int i = 0; i < s.prism.size(); ++i)
