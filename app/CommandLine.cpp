@@ -70,8 +70,9 @@ std::string usage(const std::string& Program) {
            "Environment:\n"
            "  ORVANE_PORT_DIR  folder whose files COM1 ... COM32 name the serial ports (usually links\n"
            "                   into /dev/serial/by-id); without it COMn is the n-th serial device\n"
-           "  XDG_STATE_HOME   the log files go to $XDG_STATE_HOME/Orvane/Logs (default\n"
-           "                   ~/.local/state/Orvane/Logs) when the program's own folder is not writable\n"
+           "  XDG_STATE_HOME   an installed console logs to $XDG_STATE_HOME/Orvane/Logs (default\n"
+           "                   ~/.local/state/Orvane/Logs); one run from its build folder logs to Logs\n"
+           "                   beside itself\n"
            "\n"
            "Serial ports need membership of the dialout group.\n";
 }

@@ -10,6 +10,7 @@
 #include <QByteArray>
 #include <QList>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>

@@ -73,7 +73,7 @@ DISPLAY=$display xdpyinfo >/dev/null 2>&1 || fail "Xvfb did not start"
 pids+=($!)
 home=$work/home
 mkdir -p "$home"
-env -i PATH=/usr/bin:/bin HOME="$home" XDG_STATE_HOME="$home/state" DISPLAY="$display" \
+env -i PATH=/usr/bin:/bin LANG=C.UTF-8 HOME="$home" XDG_STATE_HOME="$home/state" DISPLAY="$display" \
   ORVANE_PORT_DIR="$work/ports" "$root/usr/bin/orvane" >"$work/out.log" 2>"$work/err.log" &
 app=$!
 pids+=("$app")
@@ -84,13 +84,21 @@ for _ in $(seq 200); do
   sleep 0.1
 done
 [[ -n "$window" ]] || fail "the console opened no window"
+DISPLAY=$display xprop -id "$window" _NET_WM_ICON | grep -q "Icon (48 x 48)" || fail "the window has no icon"
 logs=$home/state/Orvane/Logs
-[[ -f "$logs/log_$(date +%Y_%m_%d).txt" ]] || fail "no log file in $logs: $(ls -R "$home")"
+log=$logs/log_$(date +%Y_%m_%d).txt
+[[ -f "$log" ]] || fail "no log file in $logs: $(ls -R "$home")"
 [[ ! -e "$root/usr/bin/Logs" ]] || fail "the installed console wrote beside itself"
-DISPLAY=$display xdotool windowclose "$window" 2>/dev/null || kill "$app"
+
+# COMM. of panel 1 finds the simulator's controller on COM3; Close writes out the log and ends the program.
+at() { DISPLAY=$display xdotool mousemove --window "$window" "$1" "$2" click 1; }
+at 52 82
+sleep 8 # COM1, COM2, COM3: two ticks of a second each, then success
+at 685 20
 for _ in $(seq 100); do kill -0 "$app" 2>/dev/null || break; sleep 0.1; done
 if kill -0 "$app" 2>/dev/null; then fail "the console did not close"; fi
 wait "$app" || fail "the console exited with $?"
+grep -q $'\tConnection Successs. COM3\r$' "$log" || { cat "$log"; fail "the log lacks the connection"; }
 if grep -q . "$work/err.log"; then
   cat "$work/err.log"
   fail "the console warned on a normal start"

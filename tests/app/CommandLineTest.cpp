@@ -4,9 +4,13 @@
 
 #include <gtest/gtest.h>
 
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
 #include <QProcess>
 #include <QProcessEnvironment>
 #include <QString>
+#include <QTemporaryDir>
 
 #include <string>
 #include <vector>
@@ -158,4 +162,68 @@ TEST_F(ConsoleProcess, AnUnknownArgumentIsRefusedWithTheUsage) {
         << r.err.toStdString();
     EXPECT_TRUE(r.err.contains(QStringLiteral("Usage: orvane")));
     EXPECT_TRUE(r.out.isEmpty());
+}
+
+// The toolkit warns on every start when XDG_RUNTIME_DIR is missing; the console gives it a private one.
+class RuntimeDir : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(temp.isValid());
+        saved = qgetenv("XDG_RUNTIME_DIR");
+        hadRuntime = qEnvironmentVariableIsSet("XDG_RUNTIME_DIR");
+        savedTmp = qgetenv("TMPDIR");
+        hadTmp = qEnvironmentVariableIsSet("TMPDIR");
+        qunsetenv("XDG_RUNTIME_DIR");
+        qputenv("TMPDIR", temp.path().toLocal8Bit());
+    }
+    void TearDown() override {
+        hadRuntime ? qputenv("XDG_RUNTIME_DIR", saved) : qunsetenv("XDG_RUNTIME_DIR");
+        hadTmp ? qputenv("TMPDIR", savedTmp) : qunsetenv("TMPDIR");
+    }
+    static QFileDevice::Permissions othersAndGroup() {
+        return QFileDevice::ReadGroup | QFileDevice::WriteGroup | QFileDevice::ExeGroup |
+               QFileDevice::ReadOther | QFileDevice::WriteOther | QFileDevice::ExeOther;
+    }
+    QTemporaryDir temp;
+    QByteArray saved, savedTmp;
+    bool hadRuntime = false, hadTmp = false;
+};
+
+TEST_F(RuntimeDir, AMissingOneBecomesAFolderOnlyTheUserCanEnter) {
+    const std::string dir = commandline::ensureRuntimeDir();
+    ASSERT_FALSE(dir.empty());
+    EXPECT_TRUE(QString::fromStdString(dir).startsWith(temp.path() + QStringLiteral("/runtime-")));
+    EXPECT_EQ(qgetenv("XDG_RUNTIME_DIR").toStdString(), dir);
+    const QFileInfo info(QString::fromStdString(dir));
+    EXPECT_TRUE(info.isDir());
+    EXPECT_EQ(info.permissions() & othersAndGroup(), QFileDevice::Permissions());
+}
+
+TEST_F(RuntimeDir, AnOpenFolderOfOursIsClosedAndASetVariableIsLeftAlone) {
+    const std::string first = commandline::ensureRuntimeDir();
+    ASSERT_FALSE(first.empty());
+    QFile::setPermissions(QString::fromStdString(first), QFileDevice::ReadOwner | QFileDevice::WriteOwner |
+                                                             QFileDevice::ExeOwner | QFileDevice::ReadOther |
+                                                             QFileDevice::ExeOther);
+    qunsetenv("XDG_RUNTIME_DIR");
+    EXPECT_EQ(commandline::ensureRuntimeDir(), first);
+    EXPECT_EQ(QFileInfo(QString::fromStdString(first)).permissions() & othersAndGroup(),
+              QFileDevice::Permissions());
+
+    qputenv("XDG_RUNTIME_DIR", "/run/user/4242");
+    EXPECT_TRUE(commandline::ensureRuntimeDir().empty());
+    EXPECT_EQ(qgetenv("XDG_RUNTIME_DIR"), "/run/user/4242");
+}
+
+TEST_F(RuntimeDir, AFolderOfThatNameThatIsNotAFolderIsNotUsed) {
+    // A file where the folder should be (or a link planted by someone else) is never taken.
+    const std::string made = commandline::ensureRuntimeDir();
+    ASSERT_FALSE(made.empty());
+    QDir(QString::fromStdString(made)).removeRecursively();
+    QFile file(QString::fromStdString(made));
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.close();
+    qunsetenv("XDG_RUNTIME_DIR");
+    EXPECT_TRUE(commandline::ensureRuntimeDir().empty());
+    EXPECT_FALSE(qEnvironmentVariableIsSet("XDG_RUNTIME_DIR"));
 }

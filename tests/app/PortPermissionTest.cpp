@@ -2,6 +2,11 @@
 // missing one, and the search's own lines stay as they were.
 #include "ConsoleFixture.h"
 
+#include "znLog.h"
+
+#include <QDir>
+#include <QFile>
+
 #include <linux/capability.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>

@@ -64,10 +64,15 @@ double inkContrast(const QImage& Image, QRect Area) {
 
 class Theme : public ConsoleFixture {
 protected:
+    void SetUp() override {
+        ConsoleFixture::SetUp();
+        desktopPalette = QApplication::palette();
+    }
     void TearDown() override {
-        QApplication::setPalette(QApplication::style()->standardPalette());
+        QApplication::setPalette(desktopPalette);
         ConsoleFixture::TearDown();
     }
+    QPalette desktopPalette;
     // The window as drawn, once every pending paint is done; no control keeps a blinking caret.
     QImage render() {
         window->setFocus();
@@ -119,7 +124,8 @@ TEST_F(Theme, ADarkDesktopPaletteLeavesTheWindowExactlyAsUnderTheLightOne) {
 
     // Every caption and value is readable: enabled ink stands out clearly, disabled ink is still drawn.
     for (const auto& [widget, area] : texts()) {
-        const QRect onWindow(widget->mapTo(window.get(), area.topLeft()), area.size());
+        const double dpr = window->devicePixelRatioF();
+        const QRect onWindow(widget->mapTo(window.get(), area.topLeft()) * dpr, area.size() * dpr);
         const double c = inkContrast(dark, onWindow);
         const double needed = widget->isEnabled() ? 4.5 : 1.5;
         EXPECT_GE(c, needed) << widget->objectName().toStdString() << " "
