@@ -11,7 +11,7 @@ if ((${#debs[@]} == 0)); then
   echo "no package in $dir: run tools/package.sh first"
   exit 77
 fi
-deb=${debs[0]}
+deb=$(realpath "${debs[0]}")
 
 work=$(mktemp -d)
 pids=()
@@ -37,7 +37,7 @@ root=$work/root
 dpkg -x "$deb" "$root"
 for f in usr/bin/orvane usr/bin/orvane-sim \
   usr/share/applications/org.orvane.orvane.desktop usr/share/metainfo/org.orvane.orvane.metainfo.xml \
-  usr/share/man/man1/orvane.1 usr/share/man/man1/orvane-sim.1 \
+  usr/share/man/man1/orvane.1.gz usr/share/man/man1/orvane-sim.1.gz \
   usr/share/icons/hicolor/scalable/apps/orvane.svg; do
   [[ -e "$root/$f" ]] || fail "missing /$f"
 done
@@ -49,7 +49,7 @@ done
 desktop-file-validate "$root/usr/share/applications/org.orvane.orvane.desktop" || fail "desktop entry"
 appstreamcli validate --no-net "$root/usr/share/metainfo/org.orvane.orvane.metainfo.xml" || fail "metainfo"
 for page in orvane orvane-sim; do
-  warnings=$(groff -man -ww -z "$root/usr/share/man/man1/$page.1" 2>&1)
+  warnings=$(zcat "$root/usr/share/man/man1/$page.1.gz" | groff -man -ww -z 2>&1)
   [[ -z "$warnings" ]] || fail "man page $page: $warnings"
 done
 
@@ -59,14 +59,12 @@ env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM "$root/usr/bin/orvane" --ve
 "$root/usr/bin/orvane-sim" --help | grep -q "port-dir" || fail "orvane-sim --help"
 
 # The installed console on a virtual screen, with the simulator, as a user with a fresh home.
-display=""
-for n in $(seq 120 180); do
-  if [[ ! -e /tmp/.X11-unix/X$n && ! -e /tmp/.X$n-lock ]]; then display=:$n; break; fi
-done
-[[ -n "$display" ]] || fail "no free display number"
-Xvfb "$display" -screen 0 1024x768x24 -nolisten tcp >"$work/xvfb.log" 2>&1 &
+# Xvfb picks a free display itself and names it once it is ready: other programs may be taking numbers too.
+Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$work/display" >"$work/xvfb.log" 2>&1 &
 pids+=($!)
-for _ in $(seq 100); do DISPLAY=$display xdpyinfo >/dev/null 2>&1 && break; sleep 0.1; done
+for _ in $(seq 100); do [[ -s "$work/display" ]] && break; sleep 0.1; done
+[[ -s "$work/display" ]] || { cat "$work/xvfb.log"; fail "Xvfb did not start"; }
+display=:$(head -1 "$work/display")
 DISPLAY=$display xdpyinfo >/dev/null 2>&1 || fail "Xvfb did not start"
 
 "$root/usr/bin/orvane-sim" --port-dir "$work/ports" >"$work/sim.log" 2>&1 &
@@ -84,7 +82,8 @@ for _ in $(seq 200); do
   sleep 0.1
 done
 [[ -n "$window" ]] || fail "the console opened no window"
-DISPLAY=$display xprop -id "$window" _NET_WM_ICON | grep -q "Icon (48 x 48)" || fail "the window has no icon"
+DISPLAY=$display xprop -id "$window" _NET_WM_ICON >"$work/icon.txt" || true
+grep -q "Icon (48 x 48)" "$work/icon.txt" || fail "the window has no icon"
 logs=$home/state/Orvane/Logs
 log=$logs/log_$(date +%Y_%m_%d).txt
 [[ -f "$log" ]] || fail "no log file in $logs: $(ls -R "$home")"

@@ -7,7 +7,7 @@ bash tools/setup.sh
 build=build/package
 cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DCMAKE_INSTALL_PREFIX=/usr \
   -DORVANE_BUILD_TESTS=OFF -DORVANE_BUILD_BENCH=OFF -DORVANE_BUILD_DEV_TOOLS=OFF >/dev/null
-cmake --build "$build" -j "$(nproc)" --target orvane orvane-sim
+cmake --build "$build" -j "$(nproc)" # with tests, benchmarks and developer tools off: the programs and manual pages
 rm -f "$build"/orvane_*.deb
 (cd "$build" && cpack -G DEB >/dev/null)
 ls "$PWD/$build"/orvane_*.deb
