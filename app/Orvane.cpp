@@ -1,4 +1,6 @@
-// Program entry: the application and its title, the main window, the two expert terminals, the event loop.
+// Program entry: the command line, the application and its title, the main window, the two expert
+// terminals, the event loop.
+#include "CommandLine.h"
 #include "KivCommon.h"
 #include "OrvaneApplication.h"
 #include "SignalWatcher.h"
@@ -6,10 +8,84 @@
 #include "fExpertMode2.h"
 #include "fMain.h"
 
+#include <QByteArray>
+#include <QList>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+namespace {
+
+// While the application object looks for a screen, the platform's messages are held back: a failure is
+// told in one line of ours instead of the toolkit's abort, a success lets them through.
+struct HeldMessage {
+    QtMsgType type;
+    QByteArray category;
+    QString text;
+};
+QtMessageHandler previousHandler = nullptr;
+bool holding = false;
+QList<HeldMessage> held;
+std::string programName = "orvane";
+
+void startupMessage(QtMsgType type, const QMessageLogContext& context, const QString& text) {
+    if (holding && type == QtFatalMsg) {
+        const char* display = std::getenv("DISPLAY");
+        std::fprintf(stderr, "%s: cannot start: no display could be opened%s%s\n", programName.c_str(),
+                     display && *display ? " at " : "", display && *display ? display : "");
+        std::fflush(stderr);
+        std::_Exit(1);
+    }
+    if (holding && context.category && std::strncmp(context.category, "qt.qpa", 6) == 0) {
+        held.append({type, QByteArray(context.category), text});
+        return;
+    }
+    previousHandler(type, context, text);
+}
+
+void releaseHeldMessages() {
+    holding = false;
+    for (const HeldMessage& m : held) {
+        QMessageLogContext context(nullptr, 0, nullptr, m.category.constData());
+        previousHandler(m.type, context, m.text);
+    }
+    held.clear();
+}
+
+} // namespace
+
 int main(int argc, char** argv) {
+    if (argc > 0 && argv[0] && *argv[0]) {
+        programName = argv[0];
+        if (auto slash = programName.rfind('/'); slash != std::string::npos)
+            programName.erase(0, slash + 1);
+    }
+    const commandline::Decision decision =
+        commandline::parse(programName, std::vector<std::string>(argv + std::min(argc, 1), argv + argc));
+    if (!decision.run) {
+        std::fputs(decision.out.c_str(), stdout);
+        std::fputs(decision.err.c_str(), stderr);
+        return decision.exitCode;
+    }
+    const std::string noDisplay = commandline::missingDisplay(decision, commandline::Environment::current());
+    if (!noDisplay.empty()) {
+        std::fprintf(stderr, "%s: %s\n", programName.c_str(), noDisplay.c_str());
+        return 1;
+    }
+    commandline::ensureRuntimeDir();
+
+    previousHandler = qInstallMessageHandler(startupMessage);
+    holding = true;
     OrvaneApplication app(argc, argv);
+    releaseHeldMessages();
     OrvaneApplication::setApplicationName(QStringLiteral("Orvane"));
     OrvaneApplication::setApplicationDisplayName(QStringLiteral("Orvane"));
+    OrvaneApplication::setApplicationVersion(QStringLiteral(ORVANE_VERSION));
+    OrvaneApplication::setDesktopFileName(QStringLiteral("org.orvane.orvane"));
     SetKivErrorHandler(&OrvaneApplication::showError);
 
     TfrmMain mainWindow;

@@ -1,5 +1,7 @@
 #include "OrvaneApplication.h"
 
+#include "AccessibleToggle.h"
+
 #include <QMessageBox>
 
 #include <exception>
@@ -21,7 +23,9 @@ QString messageOf(std::exception_ptr error) {
 }
 } // namespace
 
-OrvaneApplication::OrvaneApplication(int& argc, char** argv) : QApplication(argc, argv) {}
+OrvaneApplication::OrvaneApplication(int& argc, char** argv) : QApplication(argc, argv) {
+    installAccessibleToggles();
+}
 
 bool OrvaneApplication::notify(QObject* receiver, QEvent* event) {
     try {

@@ -4,6 +4,7 @@
 
 #include "ImageList.h"
 #include "KivButton.h"
+#include "KivColor.h"
 #include "KivComm.h"
 #include "KivCommon.h"
 #include "KivFrame.h"
@@ -24,11 +25,15 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QGuiApplication>
+#include <QIcon>
 #include <QImage>
 #include <QMessageBox>
 #include <QScreen>
 #include <QStandardPaths>
+#include <QStyle>
+#include <QStyleFactory>
 #include <QTimer>
+#include <cerrno>
 
 TfrmMain* frmMain = nullptr;
 
@@ -95,6 +100,13 @@ TfrmMain::TfrmMain(QWidget* parent) : QWidget(parent), ui(std::make_unique<Ui::T
 TfrmMain::~TfrmMain() {
     if (frmMain == this)
         frmMain = nullptr;
+    FollowApplicationPalette();
+}
+
+QPalette TfrmMain::lightPalette() {
+    // Fusion's own palette is light whatever the desktop says, and it is what the window was drawn with.
+    const std::unique_ptr<QStyle> fusion(QStyleFactory::create(QStringLiteral("Fusion")));
+    return fusion ? fusion->standardPalette() : WindowsClassicPalette();
 }
 
 TfrmMain::Fields TfrmMain::fields(int Index) {
@@ -252,9 +264,18 @@ void TfrmMain::setupDesignTimeSettings() {
     formFont.setPixelSize(13);
     formFont.setBold(false); // stated, so that controls in a bold group box stay regular
     setFont(formFont);
-    QPalette white = palette();
+    // The window keeps its own light colours under any desktop theme: a dark palette would turn the labels
+    // white on this white window. The instrument widgets' system colours follow the same palette.
+    const QPalette light = lightPalette();
+    SetSystemColorPalette(light);
+    QPalette white = light;
     white.setColor(QPalette::Window, Qt::white);
     setPalette(white);
+    QIcon icon;
+    for (int size : {16, 22, 24, 32, 48, 64, 128, 256})
+        icon.addFile(QStringLiteral(":/orvane/icons/hicolor/%1x%1/apps/orvane.png").arg(size),
+                     QSize(size, size));
+    setWindowIcon(icon);
     setAutoFillBackground(true);
     setFixedSize(735, 686);
 
@@ -431,20 +452,24 @@ void TfrmMain::connectHandlers() {
 // ---- Start-up, shut-down, selector, log --------------------------------------------------------------
 
 QString TfrmMain::chooseLogFolder() const {
-    const QString besideProgram =
-        QDir(QCoreApplication::applicationDirPath()).filePath(QStringLiteral("Logs"));
-    QDir dir;
-    if (!QFileInfo::exists(besideProgram))
-        dir.mkdir(besideProgram); // one level; a failure shows below
-    const QFileInfo info(besideProgram);
-    if (info.isDir() && info.isWritable())
-        return besideProgram;
-    // An installed program's folder is not writable: keep the log in the user's state folder instead.
+    const QDir programDir(QCoreApplication::applicationDirPath());
+    // An installed program (one in a "bin" folder, /usr/bin and the like) never writes beside itself, not
+    // even when it could (as root): its log goes to the user's state folder.
+    if (programDir.dirName() != QLatin1String("bin")) {
+        const QString besideProgram = programDir.filePath(QStringLiteral("Logs"));
+        QDir dir;
+        if (!QFileInfo::exists(besideProgram))
+            dir.mkdir(besideProgram); // one level; a failure shows below
+        const QFileInfo info(besideProgram);
+        if (info.isDir() && info.isWritable())
+            return besideProgram;
+    }
+    // A program folder that is not writable: keep the log in the user's state folder instead.
     QString state = qEnvironmentVariable("XDG_STATE_HOME");
     if (state.isEmpty())
         state = QDir::home().filePath(QStringLiteral(".local/state"));
     const QString fallback = QDir(state).filePath(QStringLiteral("Orvane/Logs"));
-    dir.mkpath(fallback);
+    QDir().mkpath(fallback);
     return fallback;
 }
 
@@ -688,7 +713,7 @@ void TfrmMain::ParseStatusReply(int Index, const QString& Text) {
         readReal(tokens[3], s.CurrentWavelength);
         readInt(tokens[4], s.StatusValue4);
     }
-    p.lblName->setText(s.Name);
+    showName(Index, s.Name);
     if (s.CurrentGrating >= 1 && s.CurrentGrating <= 3)
         p.rbGrating[s.CurrentGrating - 1]->setChecked(true);
     p.meterCurrWavelength->SetValue(s.CurrentWavelength);
@@ -715,7 +740,7 @@ void TfrmMain::ParseInfoReply(int Index, const QString& Text) {
     readInt(tokens[2], s.InfoValue2);
     readInt(tokens[3], s.GratingCount);
     readInt(tokens[4], s.InfoValue4);
-    p.lblName->setText(s.Name);
+    showName(Index, s.Name);
     if (s.GratingCount >= 1 && s.GratingCount <= 3)
         for (int row = 0; row < 3; ++row) {
             const bool fitted = row < s.GratingCount;
@@ -751,6 +776,14 @@ void TfrmMain::ParseInfoReply(int Index, const QString& Text) {
 
 // ---- Connection search -------------------------------------------------------------------------------
 
+// The label's accessible name says what it is ("Controller name"); a screen reader finds what it shows
+// in the description, as it does the readout's value.
+void TfrmMain::showName(int Index, const QString& Text) {
+    QLabel* label = panel(Index).lblName;
+    label->setText(Text);
+    label->setAccessibleDescription(Text);
+}
+
 bool TfrmMain::lampOn(int Index) {
     return panel(Index).btnComm->LED()->Value();
 }
@@ -775,7 +808,7 @@ void TfrmMain::btnCommClick(int Index) {
         DelayMs(300);
         p.Comm->CloseComm();
         setLamp(Index, false);
-        p.lblName->setText(QStringLiteral("Disconnected"));
+        showName(Index, QStringLiteral("Disconnected"));
         AddLog(Index, QStringLiteral("Disconnect comm."));
         return;
     }
@@ -783,6 +816,7 @@ void TfrmMain::btnCommClick(int Index) {
         p.tmrConnect->start();
     f.FPortIndex = 0;
     f.FConnectStep = 1;
+    permissionReported[Index] = false;
     AddLog(Index, QStringLiteral("Try to connect..."));
 }
 
@@ -797,17 +831,20 @@ void TfrmMain::tmrConnectTimer(int Index) {
     Panel& p = panel(Index);
     Fields f = fields(Index);
     switch (f.FConnectStep) {
-    case 1:
+    case 1: {
         p.Comm->Purge();
         p.Comm->CloseComm();
         DelayMs(100);
         p.Comm->SetPort(static_cast<TPort>(f.FPortIndex));
         p.Comm->OpenComm();
+        const int openError = p.Comm->LastOpenError();
         p.Comm->Purge();
         SendCommand(Index, ckStatus);
         AddLog(Index, QStringLiteral("Try to connect COM%1").arg(f.FPortIndex + 1));
+        reportRefusedPort(Index, openError);
         f.FConnectStep = 2;
         break;
+    }
     case 2:
         if (!f.FReply.isEmpty()) {
             f.FConnectStep = 3;
@@ -922,6 +959,19 @@ void TfrmMain::inputOverflow(int Index, const QString& Reason) {
         return;
     fault.overflowTold = true;
     AddLog(Index, QStringLiteral("Input overflow. %1 (%2)").arg(port, Reason));
+}
+
+// A port that exists but refuses us looks like an empty one to the search; say which it was, once per
+// search, and what usually cures it.
+void TfrmMain::reportRefusedPort(int Index, int OpenError) {
+    if ((OpenError != EACCES && OpenError != EPERM) || permissionReported[Index])
+        return;
+    permissionReported[Index] = true;
+    TKivComm* comm = panel(Index).Comm;
+    const QString device = QString::fromStdString(TKivComm::DeviceForPort(comm->PortName()));
+    const QString real = QFileInfo(device).canonicalFilePath();
+    AddLog(Index, QStringLiteral("Permission denied %1 (%2): add the user to the dialout group")
+                      .arg(comm->PortName(), real.isEmpty() ? device : real));
 }
 
 // ---- Motion ------------------------------------------------------------------------------------------

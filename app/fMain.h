@@ -241,6 +241,9 @@ private:
     void btnJogClick(int Index, int Direction);
     void cbExpertModeClick(int Index);
     void CommReceived(int Index, int ACount);
+    void showName(int Index, const QString& Text);
+    void reportRefusedPort(int Index, int OpenError);
+    static QPalette lightPalette();
     bool lampOn(int Index);
     void setLamp(int Index, bool On);
 
@@ -267,6 +270,7 @@ private:
     std::unique_ptr<Ui::TfrmMain> ui;
     std::array<Panel, 2> FPanels{};
     QString FLogFolder;
+    std::array<bool, 2> permissionReported{}; // this search has named a refused port
 
     // ---- Wavelength scans ----
     // The scan state of one spectrograph, as references into the twin fields below, with its controls.

@@ -4,6 +4,7 @@
 #
 #   bash tools/run.sh              console + simulator (no hardware needed)
 #   bash tools/run.sh --hardware   console alone, on the machine's serial ports (or $ORVANE_PORT_DIR)
+#   bash tools/run.sh --build-only install what is missing and build, start nothing
 #
 # Without a display (neither DISPLAY nor WAYLAND_DISPLAY set) the console runs on a virtual screen that
 # is served by VNC on 127.0.0.1 only; the script prints how to connect.
@@ -11,10 +12,12 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 
 hardware=0
+build_only=0
 for arg in "$@"; do
   case "$arg" in
     --hardware) hardware=1 ;;
-    -h|--help) sed -n '2,9p' "$0"; exit 0 ;;
+    --build-only) build_only=1 ;;
+    -h|--help) sed -n '2,10p' "$0"; exit 0 ;;
     *) echo "unknown option: $arg" >&2; exit 2 ;;
   esac
 done
@@ -22,7 +25,11 @@ done
 bash tools/setup.sh
 cmake -S . -B build/release -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DORVANE_BUILD_TESTS=OFF -DORVANE_BUILD_BENCH=OFF >/dev/null
-cmake --build build/release --target Orvane orvane-sim
+cmake --build build/release --target orvane orvane-sim
+if ((build_only)); then
+  echo "Built build/release/app/orvane and build/release/tools/sim/orvane-sim."
+  exit 0
+fi
 
 pids=()
 work=$(mktemp -d)
@@ -72,7 +79,7 @@ if [[ -z "${DISPLAY:-}" && -z "${WAYLAND_DISPLAY:-}" ]]; then
   echo
 fi
 
-build/release/app/Orvane &
+build/release/app/orvane &
 app=$!
 pids+=("$app")
 wait "$app"

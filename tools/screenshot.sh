@@ -10,7 +10,7 @@ if [[ ! -f "$build/CMakeCache.txt" ]]; then
   cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DORVANE_BUILD_TESTS=OFF \
     -DORVANE_BUILD_BENCH=OFF >/dev/null
 fi
-cmake --build "$build" --target Orvane orvane-sim orvane-xshot >/dev/null
+cmake --build "$build" --target orvane orvane-sim orvane-xshot >/dev/null
 
 work=$(mktemp -d)
 cleanup() {
@@ -31,8 +31,8 @@ sim_pid=$!
 for _ in $(seq 50); do [[ -e "$work/ports/COM3" ]] && break; sleep 0.1; done
 
 # The console writes its log beside itself; run a copy so the screenshot leaves no log in the build.
-cp "$build/app/Orvane" "$work/Orvane"
-ORVANE_PORT_DIR="$work/ports" QT_QPA_PLATFORM=xcb "$work/Orvane" >"$work/app.log" 2>&1 &
+cp "$build/app/orvane" "$work/orvane"
+ORVANE_PORT_DIR="$work/ports" QT_QPA_PLATFORM=xcb "$work/orvane" >"$work/app.log" 2>&1 &
 app_pid=$!
 window=""
 for _ in $(seq 100); do

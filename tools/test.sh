@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds with AddressSanitizer and UndefinedBehaviorSanitizer, runs every
-# test through ctest; before that, the serial and log tests also run under ThreadSanitizer.
+# test through ctest; before that, the serial and log tests also run under ThreadSanitizer and the
+# Debian package is built for its install test.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash tools/setup.sh
@@ -20,6 +21,9 @@ if [[ -n "$tsan_targets" ]]; then
   cmake --build build/tsan -j "$jobs" --target $tsan_targets
   ctest --test-dir build/tsan -L tsan --output-on-failure -j "$jobs" --timeout 300
 fi
+
+# The Debian package, which the package test below installs into a scratch root and starts.
+bash tools/package.sh
 
 # AddressSanitizer + UndefinedBehaviorSanitizer: everything; ctest's summary closes the output.
 cmake -S . -B build/asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DORVANE_SANITIZE=ON >/dev/null

@@ -379,8 +379,10 @@ void TKivCustomComm::RaiseCommError(int Code, const QString& Desc) {
 bool TKivCustomComm::OpenComm() {
     if (FPortOpened)
         return false;
+    FLastOpenError = 0;
     std::string path = DeviceForPort(FPortName);
     if (path.empty()) {
+        FLastOpenError = ENOENT;
         RaiseCommError(ENOENT, systemMessage(ENOENT));
         return false;
     }
@@ -389,12 +391,14 @@ bool TKivCustomComm::OpenComm() {
         fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     while (fd < 0 && errno == EINTR);
     if (fd < 0) {
-        RaiseCommError(errno, systemMessage(errno));
+        FLastOpenError = errno;
+        RaiseCommError(FLastOpenError, systemMessage(FLastOpenError));
         return false;
     }
     // No sharing: flock works between descriptors even for root, TIOCEXCL keeps other programs out.
     if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
         int code = errno == EWOULDBLOCK ? EBUSY : errno;
+        FLastOpenError = code;
         ::close(fd);
         RaiseCommError(code, systemMessage(code));
         return false;
@@ -407,6 +411,7 @@ bool TKivCustomComm::OpenComm() {
     state->wakeFd = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
     if (state->wakeFd < 0) {
         int code = errno;
+        FLastOpenError = code;
         ::close(fd);
         FHandle = -1;
         RaiseCommError(code, systemMessage(code));
@@ -417,6 +422,7 @@ bool TKivCustomComm::OpenComm() {
     Purge();
 
     auto fail = [&] {
+        FLastOpenError = EIO; // the line settings were refused; OnCommError told which
         ::close(FState->wakeFd);
         ::close(FHandle);
         FState.reset();

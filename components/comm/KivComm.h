@@ -213,6 +213,9 @@ public:
     QString PortName() const { return FPortName; }
     std::uint32_t EventMask() const { return FEventMask; }
     std::uint64_t RxOverflowCount() const;
+    // The errno of the last OpenComm: 0 when it opened the port, EACCES when the device refused us
+    // (usually: not in the dialout group), ENOENT when there is no such port, EBUSY when it is held.
+    int LastOpenError() const { return FLastOpenError; }
 
     TNotifyError OnCommError;
     TNotifyStatusChange OnTXStatus;
@@ -256,6 +259,7 @@ private:
     std::uint32_t FMaxOutQueue = 2048;
     std::uint32_t FTimeout = 300;
     bool FPortOpened = false;
+    int FLastOpenError = 0;
     TThreadPriority FPriority = tpNormal;
     bool FMonitor = false;
     std::uint32_t FMonitorInterval = 1000;

@@ -449,9 +449,7 @@ TKivCustomBtn::FaceKey TKivCustomBtn::currentFaceKey(const TDrawItem& Item) cons
     k.Generation = FFaceGeneration;
     k.Skinner = FSkinner;
     k.SkinGeneration = FSkinner ? FSkinner->Generation() : 0;
-    // System colours come from the application's palette.
-    if (qobject_cast<QGuiApplication*>(QCoreApplication::instance()))
-        k.AppPalette = QGuiApplication::palette().cacheKey();
+    k.AppPalette = SystemColorPaletteKey(); // system colours in the face
     k.Size = size();
     k.ItemState = Item.ItemState;
     k.Enabled = isEnabled();

@@ -2,9 +2,18 @@
 
 #include <QGuiApplication>
 
+#include <optional>
+
 namespace {
 
+std::optional<QPalette>& pinnedPalette() {
+    static std::optional<QPalette> palette;
+    return palette;
+}
+
 QPalette currentPalette() {
+    if (pinnedPalette())
+        return *pinnedPalette();
     // Without an application there is no palette to follow; the classic colours stand in.
     if (qobject_cast<QGuiApplication*>(QCoreApplication::instance()))
         return QGuiApplication::palette();
@@ -43,6 +52,18 @@ QColor systemColor(int index) {
 }
 
 } // namespace
+
+void SetSystemColorPalette(const QPalette& Palette) {
+    pinnedPalette() = Palette;
+}
+
+void FollowApplicationPalette() {
+    pinnedPalette().reset();
+}
+
+qint64 SystemColorPaletteKey() {
+    return currentPalette().cacheKey();
+}
 
 QColor ColorToQColor(TColor color) {
     if (color == clNone)

@@ -68,6 +68,12 @@ inline constexpr TColor clNone{0x1FFFFFFFu};
 QColor ColorToQColor(TColor color);
 // Same, as an opaque 0xffRRGGBB value (clNone gives fully transparent 0).
 QRgb ColorToRgb(TColor color);
+// System colours from Palette instead of the application's, for a window that keeps its own look under
+// any desktop theme; FollowApplicationPalette() goes back to the application's. Window thread only.
+void SetSystemColorPalette(const QPalette& Palette);
+void FollowApplicationPalette();
+// Changes whenever the colours that system colours resolve to change.
+qint64 SystemColorPaletteKey();
 // An RGB colour for a pixel value (its alpha is dropped).
 TColor RgbToColor(QRgb rgb);
 

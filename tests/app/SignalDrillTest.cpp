@@ -212,7 +212,7 @@ TEST(SignalDrill, SigtermAfterConnectingAndFiveMovesLeavesEveryLineInTheFile) {
 }
 
 TEST(SignalDrill, TheConsoleProgramEndsCleanlyOnSigterm) {
-    Child console(ORVANE_CONSOLE_PROGRAM, {});
+    Child console(ORVANE_CONSOLE_PATH, {});
     ASSERT_GT(console.pid(), 0);
     QElapsedTimer clock;
     clock.start();

@@ -257,6 +257,87 @@ QImage logo() { // 182 x 41: a prism splitting a beam, and the name
     return img;
 }
 
+// The program's icon: the logo's prism and spectrum on a rounded tile, on a 48-unit grid. The same shapes
+// make the PNG sizes and the scalable SVG, so that every size shows the same picture.
+struct IconShapes {
+    QRectF tile{2, 2, 44, 44};
+    double tileRadius = 9;
+    QColor tileTop{255, 255, 255}, tileBottom{214, 236, 250}, tileBorder{30, 70, 130};
+    QPolygonF prism{QList<QPointF>{{17, 8}, {32, 39}, {2.5, 39}}};
+    QColor glassTop{210, 240, 255}, glassBottom{120, 180, 230}, prismEdge{30, 70, 130};
+    double bandWidth = 2.4;
+    QColor bands[6] = {QColor(220, 0, 0),  QColor(255, 140, 0), QColor(240, 210, 0),
+                       QColor(0, 170, 60), QColor(0, 90, 230),  QColor(110, 0, 190)};
+    QLineF band(int i) const { return {QPointF(24, 23 + i * 0.8), QPointF(44, 14 + i * 4.2)}; }
+};
+
+QImage appIcon(int size) {
+    const IconShapes s;
+    QImage img = canvas(size);
+    QPainter p;
+    begin(p, img);
+    p.scale(size / 48.0, size / 48.0);
+    QLinearGradient tile(0, s.tile.top(), 0, s.tile.bottom());
+    tile.setColorAt(0, s.tileTop);
+    tile.setColorAt(1, s.tileBottom);
+    p.setPen(QPen(s.tileBorder, 1.5));
+    p.setBrush(tile);
+    p.drawRoundedRect(s.tile, s.tileRadius, s.tileRadius);
+    p.setClipRect(s.tile.adjusted(1, 1, -1, -1));
+    for (int i = 0; i < 6; ++i) {
+        p.setPen(QPen(s.bands[i], s.bandWidth, Qt::SolidLine, Qt::FlatCap));
+        p.drawLine(s.band(i));
+    }
+    p.setClipping(false);
+    QLinearGradient glass(0, 8, 0, 39);
+    glass.setColorAt(0, s.glassTop);
+    glass.setColorAt(1, s.glassBottom);
+    p.setPen(QPen(s.prismEdge, 1.5, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
+    p.setBrush(glass);
+    p.drawPolygon(s.prism);
+    return img;
+}
+
+QString appIconSvg() {
+    const IconShapes s;
+    auto num = [](double v) { return QString::number(v, 'g', 6); };
+    auto hex = [](const QColor& c) { return c.name(QColor::HexRgb); };
+    QString svg;
+    QTextStream out(&svg);
+    out << "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
+        << "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"48\" height=\"48\" viewBox=\"0 0 48 48\">\n"
+        << "  <defs>\n"
+        << "    <linearGradient id=\"tile\" x1=\"0\" y1=\"" << num(s.tile.top()) << "\" x2=\"0\" y2=\""
+        << num(s.tile.bottom()) << "\" gradientUnits=\"userSpaceOnUse\">\n"
+        << "      <stop offset=\"0\" stop-color=\"" << hex(s.tileTop) << "\"/>\n"
+        << "      <stop offset=\"1\" stop-color=\"" << hex(s.tileBottom) << "\"/>\n"
+        << "    </linearGradient>\n"
+        << "    <linearGradient id=\"glass\" x1=\"0\" y1=\"8\" x2=\"0\" y2=\"39\" "
+           "gradientUnits=\"userSpaceOnUse\">\n"
+        << "      <stop offset=\"0\" stop-color=\"" << hex(s.glassTop) << "\"/>\n"
+        << "      <stop offset=\"1\" stop-color=\"" << hex(s.glassBottom) << "\"/>\n"
+        << "    </linearGradient>\n"
+        << "    <clipPath id=\"inside\"><rect x=\"" << num(s.tile.x() + 1) << "\" y=\"" << num(s.tile.y() + 1)
+        << "\" width=\"" << num(s.tile.width() - 2) << "\" height=\"" << num(s.tile.height() - 2)
+        << "\"/></clipPath>\n"
+        << "  </defs>\n"
+        << "  <rect x=\"" << num(s.tile.x()) << "\" y=\"" << num(s.tile.y()) << "\" width=\""
+        << num(s.tile.width()) << "\" height=\"" << num(s.tile.height()) << "\" rx=\"" << num(s.tileRadius)
+        << "\" fill=\"url(#tile)\" stroke=\"" << hex(s.tileBorder) << "\" stroke-width=\"1.5\"/>\n"
+        << "  <g clip-path=\"url(#inside)\" stroke-width=\"" << num(s.bandWidth) << "\">\n";
+    for (int i = 0; i < 6; ++i) {
+        const QLineF b = s.band(i);
+        out << "    <line x1=\"" << num(b.x1()) << "\" y1=\"" << num(b.y1()) << "\" x2=\"" << num(b.x2())
+            << "\" y2=\"" << num(b.y2()) << "\" stroke=\"" << hex(s.bands[i]) << "\"/>\n";
+    }
+    out << "  </g>\n  <polygon points=\"";
+    for (int i = 0; i < s.prism.size(); ++i)
+        out << (i ? " " : "") << num(s.prism[i].x()) << "," << num(s.prism[i].y());
+    out << "\" fill=\"url(#glass)\" stroke=\"" << hex(s.prismEdge)
+        << "\" stroke-width=\"1.5\" stroke-linejoin=\"round\"/>\n</svg>\n";
+    return svg;
+}
+
 bool save(const QImage& img, const QString& path) {
     if (!img.save(path)) {
         std::fprintf(stderr, "cannot write %s\n", qPrintable(path));
@@ -309,6 +390,20 @@ int main(int argc, char** argv) {
     put(toIndexed(skinFace({QColor(0, 70, 140), QColor(225, 250, 255), QColor(110, 215, 240),
                             QColor(40, 170, 215), Qt::white, QColor(60, 130, 230)})),
         QStringLiteral("skin/focused.bmp"));
+
+    // The icon in the desktop's theme layout; the window takes the same files from the resources.
+    for (int size : {16, 22, 24, 32, 48, 64, 128, 256}) {
+        const QString folder = QStringLiteral("icons/hicolor/%1x%1/apps").arg(size);
+        dir.mkpath(folder);
+        put(appIcon(size), folder + QStringLiteral("/orvane.png"));
+    }
+    dir.mkpath(QStringLiteral("icons/hicolor/scalable/apps"));
+    QFile svg(dir.filePath(QStringLiteral("icons/hicolor/scalable/apps/orvane.svg")));
+    if (!svg.open(QIODevice::WriteOnly | QIODevice::Truncate) || svg.write(appIconSvg().toUtf8()) < 0) {
+        std::fprintf(stderr, "cannot write orvane.svg\n");
+        return 1;
+    }
+    svg.close();
 
     QFile qrc(dir.filePath(QStringLiteral("resources.qrc")));
     if (!qrc.open(QIODevice::WriteOnly | QIODevice::Truncate)) {

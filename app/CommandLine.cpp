@@ -1,0 +1,177 @@
+#include "CommandLine.h"
+
+#include <array>
+#include <cerrno>
+#include <cstdlib>
+#include <string_view>
+
+#include <pwd.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#ifndef ORVANE_VERSION
+#define ORVANE_VERSION "0"
+#endif
+
+namespace commandline {
+
+namespace {
+
+// The toolkit's own options that take a value, and those that do not; both are passed on to it.
+constexpr std::array<std::string_view, 15> toolkitWithValue = {"platform",
+                                                               "platformpluginpath",
+                                                               "platformtheme",
+                                                               "plugin",
+                                                               "qwindowgeometry",
+                                                               "geometry",
+                                                               "qwindowicon",
+                                                               "icon",
+                                                               "qwindowtitle",
+                                                               "title",
+                                                               "session",
+                                                               "display",
+                                                               "name",
+                                                               "style",
+                                                               "stylesheet"};
+constexpr std::array<std::string_view, 6> toolkitFlags = {"reverse", "widgetcount", "nograb",
+                                                          "dograb",  "sync",        "testability"};
+
+template <std::size_t N> bool oneOf(std::string_view name, const std::array<std::string_view, N>& names) {
+    for (std::string_view n : names)
+        if (n == name)
+            return true;
+    return false;
+}
+
+// Platforms that draw without any screen of the desktop's.
+bool screenless(std::string_view platform) {
+    return platform == "offscreen" || platform == "minimal" || platform == "vnc" || platform == "eglfs" ||
+           platform == "linuxfb" || platform.starts_with("offscreen:") || platform.starts_with("vnc:") ||
+           platform.starts_with("eglfs:") || platform.starts_with("linuxfb:");
+}
+
+std::string env(const char* name) {
+    const char* value = std::getenv(name);
+    return value ? std::string(value) : std::string();
+}
+
+} // namespace
+
+std::string usage(const std::string& Program) {
+    return "Usage: " + Program +
+           " [OPTION]...\n"
+           "Control console for one or two scanning spectrographs on serial lines.\n"
+           "\n"
+           "  -h, --help     show this help and exit\n"
+           "  -v, --version  show the version and exit\n"
+           "\n"
+           "The toolkit's own options (-platform NAME, -display NAME, -style NAME, ...) are accepted.\n"
+           "\n"
+           "Environment:\n"
+           "  ORVANE_PORT_DIR  folder whose files COM1 ... COM32 name the serial ports (usually links\n"
+           "                   into /dev/serial/by-id); without it COMn is the n-th serial device\n"
+           "  XDG_STATE_HOME   an installed console logs to $XDG_STATE_HOME/Orvane/Logs (default\n"
+           "                   ~/.local/state/Orvane/Logs); one run from its build folder logs to Logs\n"
+           "                   beside itself\n"
+           "\n"
+           "Serial ports need membership of the dialout group.\n";
+}
+
+Decision parse(const std::string& Program, const std::vector<std::string>& Arguments) {
+    Decision d;
+    auto refuse = [&](const std::string& why) {
+        d.run = false;
+        d.exitCode = 2;
+        d.out.clear();
+        d.err = Program + ": " + why + "\n" + usage(Program);
+        return d;
+    };
+    for (std::size_t i = 0; i < Arguments.size(); ++i) {
+        const std::string& arg = Arguments[i];
+        if (arg == "-h" || arg == "--help") {
+            d.exitCode = 0;
+            d.out = usage(Program);
+            return d;
+        }
+        if (arg == "-v" || arg == "--version") {
+            d.exitCode = 0;
+            d.out = Program + " " ORVANE_VERSION "\n";
+            return d;
+        }
+        // The toolkit takes its options with one dash or two, and a value after "=" or as the next word.
+        std::string_view name(arg);
+        if (!name.starts_with('-') || name == "-" || name == "--")
+            return refuse("unknown argument '" + arg + "'");
+        name.remove_prefix(name.starts_with("--") ? 2 : 1);
+        std::string value;
+        bool hasValue = false;
+        if (auto eq = name.find('='); eq != std::string_view::npos) {
+            value = std::string(name.substr(eq + 1));
+            name = name.substr(0, eq);
+            hasValue = true;
+        }
+        if (oneOf(name, toolkitFlags) && !hasValue)
+            continue;
+        if (!oneOf(name, toolkitWithValue))
+            return refuse("unknown option '" + arg + "'");
+        if (!hasValue) {
+            if (i + 1 >= Arguments.size())
+                return refuse("option '" + arg + "' needs a value");
+            value = Arguments[++i];
+        }
+        if (name == "platform")
+            d.platform = value;
+        else if (name == "display")
+            d.display = true;
+    }
+    d.run = true;
+    return d;
+}
+
+Environment Environment::current() {
+    return {env("QT_QPA_PLATFORM"), env("DISPLAY"), env("WAYLAND_DISPLAY")};
+}
+
+std::string missingDisplay(const Decision& Parsed, const Environment& Env) {
+    const std::string platform = Parsed.platform.empty() ? Env.qpaPlatform : Parsed.platform;
+    if (screenless(platform))
+        return {};
+    const bool x11 = Parsed.display || !Env.display.empty();
+    const bool wayland = !Env.waylandDisplay.empty();
+    if (platform.starts_with("xcb") && x11)
+        return {};
+    if (platform.starts_with("wayland") && wayland)
+        return {};
+    if (platform.empty() && (x11 || wayland))
+        return {};
+    if (!platform.empty() && !platform.starts_with("xcb") && !platform.starts_with("wayland"))
+        return {}; // a platform of its own choosing: let the toolkit judge
+    return "cannot start: no display (neither DISPLAY nor WAYLAND_DISPLAY is set)";
+}
+
+std::string ensureRuntimeDir() {
+    if (!env("XDG_RUNTIME_DIR").empty())
+        return {};
+    std::string base = env("TMPDIR");
+    if (base.empty())
+        base = "/tmp";
+    const uid_t uid = ::getuid();
+    std::string user;
+    if (const passwd* pw = ::getpwuid(uid))
+        user = pw->pw_name;
+    else
+        user = std::to_string(uid);
+    const std::string dir = base + "/runtime-" + user;
+    if (::mkdir(dir.c_str(), 0700) != 0 && errno != EEXIST)
+        return {};
+    // Only a folder that is ours and closed to others will do; the toolkit insists on both.
+    struct stat st {};
+    if (::lstat(dir.c_str(), &st) != 0 || !S_ISDIR(st.st_mode) || st.st_uid != uid)
+        return {};
+    if ((st.st_mode & 0777) != 0700 && ::chmod(dir.c_str(), 0700) != 0)
+        return {};
+    ::setenv("XDG_RUNTIME_DIR", dir.c_str(), 1);
+    return dir;
+}
+
+} // namespace commandline

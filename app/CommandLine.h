@@ -1,0 +1,44 @@
+#pragma once
+// The console's command line and the checks made before the window system is touched: --help and
+// --version answer without a display, unknown arguments are refused, and a missing display is said in
+// one line instead of the toolkit aborting.
+
+#include <string>
+#include <vector>
+
+namespace commandline {
+
+// What main() does with the arguments.
+struct Decision {
+    bool run = false;     // start the console
+    int exitCode = 0;     // when not run
+    std::string out;      // printed to standard output before exiting
+    std::string err;      // printed to standard error before exiting
+    std::string platform; // "-platform NAME" (or "-platform=NAME"), empty when not given
+    bool display = false; // "-display NAME" was given
+};
+
+// The usage text; Program is the name the console was started by.
+std::string usage(const std::string& Program);
+
+// Reads the arguments after the program name. The toolkit's own options (-platform, -display, -style,
+// ...) are accepted and left for it.
+Decision parse(const std::string& Program, const std::vector<std::string>& Arguments);
+
+// The environment the decision is judged against: QT_QPA_PLATFORM, DISPLAY, WAYLAND_DISPLAY.
+struct Environment {
+    std::string qpaPlatform;
+    std::string display;
+    std::string waylandDisplay;
+    static Environment current();
+};
+
+// Empty when the console can expect a screen; otherwise the one line that says why it cannot start.
+std::string missingDisplay(const Decision& Parsed, const Environment& Env);
+
+// Sets XDG_RUNTIME_DIR to a private folder of the user's when it is missing, so that the toolkit has one
+// without warning about it. Returns the folder used, or empty when the variable was already set or no
+// private folder could be made (the toolkit then falls back by itself).
+std::string ensureRuntimeDir();
+
+} // namespace commandline

@@ -1,0 +1,229 @@
+// The command line and start-up without a screen: what the console answers before it opens a window, both
+// as parsed and as the installed program does it in a process of its own.
+#include "CommandLine.h"
+
+#include <gtest/gtest.h>
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QProcess>
+#include <QProcessEnvironment>
+#include <QString>
+#include <QTemporaryDir>
+
+#include <string>
+#include <vector>
+
+using commandline::Decision;
+using commandline::Environment;
+
+namespace {
+
+Decision parse(const std::vector<std::string>& args) {
+    return commandline::parse("orvane", args);
+}
+
+int lineCount(const QString& text) {
+    return int(text.trimmed().split(u'\n').size());
+}
+
+} // namespace
+
+TEST(CommandLineAnswers, HelpAndVersionAnswerWithoutStartingAndEvenAfterToolkitOptions) {
+    for (const char* help : {"--help", "-h"}) {
+        const Decision d = parse({"-platform", "xcb", help, "--bogus"});
+        EXPECT_FALSE(d.run) << help;
+        EXPECT_EQ(d.exitCode, 0);
+        EXPECT_NE(d.out.find("Usage: orvane"), std::string::npos);
+        EXPECT_NE(d.out.find("dialout"), std::string::npos);
+        EXPECT_TRUE(d.err.empty());
+    }
+    const Decision v = parse({"--version"});
+    EXPECT_FALSE(v.run);
+    EXPECT_EQ(v.exitCode, 0);
+    EXPECT_EQ(v.out, "orvane " ORVANE_VERSION "\n");
+}
+
+TEST(CommandLineAnswers, StrayArgumentsAreRefusedInOneLineFollowedByTheUsage) {
+    for (const std::vector<std::string>& args : {std::vector<std::string>{"--frobnicate"},
+                                                 {"COM3"},
+                                                 {"-"},
+                                                 {"-platform"},
+                                                 {"--style=fusion", "-x"}}) {
+        const Decision d = parse(args);
+        EXPECT_FALSE(d.run) << args.back();
+        EXPECT_EQ(d.exitCode, 2);
+        EXPECT_TRUE(d.out.empty());
+        const std::string first = d.err.substr(0, d.err.find('\n'));
+        EXPECT_TRUE(first.starts_with("orvane: ")) << first;
+        EXPECT_NE(d.err.find("Usage: orvane", first.size()), std::string::npos) << d.err;
+    }
+}
+
+TEST(CommandLineAnswers, ToolkitOptionsStartTheConsoleAndAreKeptForTheToolkit) {
+    const Decision d = parse(
+        {"-platform", "offscreen", "--style=fusion", "-reverse", "-display", ":3", "-qwindowtitle", "x"});
+    EXPECT_TRUE(d.run);
+    EXPECT_EQ(d.platform, "offscreen");
+    EXPECT_TRUE(d.display);
+    EXPECT_TRUE(parse({}).run);
+    EXPECT_EQ(parse({"-platform=vnc"}).platform, "vnc");
+}
+
+TEST(CommandLineDisplay, ADesktopPlatformWithoutItsDisplayIsToldInOneLine) {
+    const Decision plain = parse({});
+    EXPECT_FALSE(commandline::missingDisplay(plain, Environment{}).empty());
+    EXPECT_FALSE(commandline::missingDisplay(plain, Environment{"xcb", "", "wayland-0"}).empty());
+    EXPECT_FALSE(commandline::missingDisplay(plain, Environment{"wayland", ":0", ""}).empty());
+    EXPECT_EQ(commandline::missingDisplay(plain, Environment{}).find('\n'), std::string::npos);
+
+    EXPECT_TRUE(commandline::missingDisplay(plain, Environment{"", ":0", ""}).empty());
+    EXPECT_TRUE(commandline::missingDisplay(plain, Environment{"", "", "wayland-0"}).empty());
+    EXPECT_TRUE(commandline::missingDisplay(plain, Environment{"xcb", ":1", ""}).empty());
+    EXPECT_TRUE(commandline::missingDisplay(plain, Environment{"offscreen", "", ""}).empty());
+    EXPECT_TRUE(commandline::missingDisplay(parse({"-display", ":7"}), Environment{}).empty());
+    EXPECT_TRUE(
+        commandline::missingDisplay(parse({"-platform", "offscreen"}), Environment{"xcb", "", ""}).empty());
+    EXPECT_FALSE(
+        commandline::missingDisplay(parse({"-platform", "xcb"}), Environment{"offscreen", "", ""}).empty());
+}
+
+// The built program itself, started as a user would, with the display variables removed.
+class ConsoleProcess : public ::testing::Test {
+protected:
+    struct Result {
+        int code = -1;
+        QString out, err;
+        bool finished = false;
+    };
+
+    Result run(const QStringList& args, const QProcessEnvironment& env) {
+        QProcess process;
+        process.setProcessEnvironment(env);
+        process.start(QStringLiteral(ORVANE_CONSOLE_PATH), args);
+        Result r;
+        if (!process.waitForFinished(60000)) {
+            process.kill();
+            process.waitForFinished(5000);
+            return r;
+        }
+        r.finished = process.exitStatus() == QProcess::NormalExit;
+        r.code = process.exitCode();
+        r.out = QString::fromLocal8Bit(process.readAllStandardOutput());
+        r.err = QString::fromLocal8Bit(process.readAllStandardError());
+        return r;
+    }
+
+    static QProcessEnvironment headless() {
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"})
+            env.remove(QLatin1String(name));
+        return env;
+    }
+};
+
+TEST_F(ConsoleProcess, HelpAndVersionPrintAndExitWithoutADisplay) {
+    const Result help = run({QStringLiteral("--help")}, headless());
+    ASSERT_TRUE(help.finished) << help.err.toStdString();
+    EXPECT_EQ(help.code, 0) << help.err.toStdString();
+    EXPECT_TRUE(help.out.startsWith(QStringLiteral("Usage: orvane"))) << help.out.toStdString();
+    EXPECT_TRUE(help.err.isEmpty()) << help.err.toStdString();
+
+    const Result version = run({QStringLiteral("--version")}, headless());
+    ASSERT_TRUE(version.finished);
+    EXPECT_EQ(version.code, 0);
+    EXPECT_EQ(version.out, QStringLiteral("orvane " ORVANE_VERSION "\n"));
+}
+
+TEST_F(ConsoleProcess, NoDisplayAtAllEndsInOneLineAndAFailureStatus) {
+    const Result r = run({}, headless());
+    ASSERT_TRUE(r.finished) << "crashed or hung: " << r.err.toStdString();
+    EXPECT_EQ(r.code, 1);
+    EXPECT_EQ(lineCount(r.err), 1) << r.err.toStdString();
+    EXPECT_TRUE(r.err.contains(QStringLiteral("no display"))) << r.err.toStdString();
+}
+
+TEST_F(ConsoleProcess, ADisplayNobodyServesEndsInOneLineInsteadOfAnAbort) {
+    QProcessEnvironment env = headless();
+    env.insert(QStringLiteral("DISPLAY"), QStringLiteral(":243"));
+    const Result r = run({}, env);
+    ASSERT_TRUE(r.finished) << "crashed or hung: " << r.err.toStdString();
+    EXPECT_EQ(r.code, 1);
+    EXPECT_EQ(lineCount(r.err), 1) << r.err.toStdString();
+    EXPECT_TRUE(r.err.contains(QStringLiteral(":243"))) << r.err.toStdString();
+}
+
+TEST_F(ConsoleProcess, AnUnknownArgumentIsRefusedWithTheUsage) {
+    const Result r = run({QStringLiteral("--port=COM3")}, headless());
+    ASSERT_TRUE(r.finished);
+    EXPECT_EQ(r.code, 2);
+    EXPECT_TRUE(r.err.startsWith(QStringLiteral("orvane: unknown option '--port=COM3'\n")))
+        << r.err.toStdString();
+    EXPECT_TRUE(r.err.contains(QStringLiteral("Usage: orvane")));
+    EXPECT_TRUE(r.out.isEmpty());
+}
+
+// The toolkit warns on every start when XDG_RUNTIME_DIR is missing; the console gives it a private one.
+class RuntimeDir : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(temp.isValid());
+        saved = qgetenv("XDG_RUNTIME_DIR");
+        hadRuntime = qEnvironmentVariableIsSet("XDG_RUNTIME_DIR");
+        savedTmp = qgetenv("TMPDIR");
+        hadTmp = qEnvironmentVariableIsSet("TMPDIR");
+        qunsetenv("XDG_RUNTIME_DIR");
+        qputenv("TMPDIR", temp.path().toLocal8Bit());
+    }
+    void TearDown() override {
+        hadRuntime ? qputenv("XDG_RUNTIME_DIR", saved) : qunsetenv("XDG_RUNTIME_DIR");
+        hadTmp ? qputenv("TMPDIR", savedTmp) : qunsetenv("TMPDIR");
+    }
+    static QFileDevice::Permissions othersAndGroup() {
+        return QFileDevice::ReadGroup | QFileDevice::WriteGroup | QFileDevice::ExeGroup |
+               QFileDevice::ReadOther | QFileDevice::WriteOther | QFileDevice::ExeOther;
+    }
+    QTemporaryDir temp;
+    QByteArray saved, savedTmp;
+    bool hadRuntime = false, hadTmp = false;
+};
+
+TEST_F(RuntimeDir, AMissingOneBecomesAFolderOnlyTheUserCanEnter) {
+    const std::string dir = commandline::ensureRuntimeDir();
+    ASSERT_FALSE(dir.empty());
+    EXPECT_TRUE(QString::fromStdString(dir).startsWith(temp.path() + QStringLiteral("/runtime-")));
+    EXPECT_EQ(qgetenv("XDG_RUNTIME_DIR").toStdString(), dir);
+    const QFileInfo info(QString::fromStdString(dir));
+    EXPECT_TRUE(info.isDir());
+    EXPECT_EQ(info.permissions() & othersAndGroup(), QFileDevice::Permissions());
+}
+
+TEST_F(RuntimeDir, AnOpenFolderOfOursIsClosedAndASetVariableIsLeftAlone) {
+    const std::string first = commandline::ensureRuntimeDir();
+    ASSERT_FALSE(first.empty());
+    QFile::setPermissions(QString::fromStdString(first), QFileDevice::ReadOwner | QFileDevice::WriteOwner |
+                                                             QFileDevice::ExeOwner | QFileDevice::ReadOther |
+                                                             QFileDevice::ExeOther);
+    qunsetenv("XDG_RUNTIME_DIR");
+    EXPECT_EQ(commandline::ensureRuntimeDir(), first);
+    EXPECT_EQ(QFileInfo(QString::fromStdString(first)).permissions() & othersAndGroup(),
+              QFileDevice::Permissions());
+
+    qputenv("XDG_RUNTIME_DIR", "/run/user/4242");
+    EXPECT_TRUE(commandline::ensureRuntimeDir().empty());
+    EXPECT_EQ(qgetenv("XDG_RUNTIME_DIR"), "/run/user/4242");
+}
+
+TEST_F(RuntimeDir, AFolderOfThatNameThatIsNotAFolderIsNotUsed) {
+    // A file where the folder should be (or a link planted by someone else) is never taken.
+    const std::string made = commandline::ensureRuntimeDir();
+    ASSERT_FALSE(made.empty());
+    QDir(QString::fromStdString(made)).removeRecursively();
+    QFile file(QString::fromStdString(made));
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.close();
+    qunsetenv("XDG_RUNTIME_DIR");
+    EXPECT_TRUE(commandline::ensureRuntimeDir().empty());
+    EXPECT_FALSE(qEnvironmentVariableIsSet("XDG_RUNTIME_DIR"));
+}
