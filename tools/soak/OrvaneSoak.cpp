@@ -18,6 +18,7 @@
 #include <QAbstractButton>
 #include <QButtonGroup>
 #include <QElapsedTimer>
+#include <QGroupBox>
 #include <QLineEdit>
 #include <QTest>
 
