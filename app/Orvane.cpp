@@ -1,12 +1,10 @@
 // Program entry: the command line, the application and its title, the main window, the two expert
 // terminals, the event loop.
 #include "CommandLine.h"
+#include "ConsoleWindows.h"
 #include "KivCommon.h"
 #include "OrvaneApplication.h"
 #include "SignalWatcher.h"
-#include "fExpertMode1.h"
-#include "fExpertMode2.h"
-#include "fMain.h"
 
 #include <QByteArray>
 #include <QList>
@@ -88,12 +86,8 @@ int main(int argc, char** argv) {
     OrvaneApplication::setDesktopFileName(QStringLiteral("org.orvane.orvane"));
     SetKivErrorHandler(&OrvaneApplication::showError);
 
-    TfrmMain mainWindow;
-    frmMain = &mainWindow;
-    TfrmExpertMode2 expertMode2;
-    frmExpertMode2 = &expertMode2;
-    TfrmExpertMode1 expertMode1;
-    frmExpertMode1 = &expertMode1;
+    ConsoleWindows windows;
+    TfrmMain& mainWindow = windows.main;
     // Logout, shutdown and Ctrl+C close the window as its Close button does: ports closed, log written.
     SignalWatcher signalWatcher([&mainWindow](int) { mainWindow.close(); });
     mainWindow.show();

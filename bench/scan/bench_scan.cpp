@@ -2,13 +2,12 @@
 // controller that answers at once (the ideal is one point per period) and over one at 9600 baud (the ideal
 // is the wire's own time for command and reply, rounded up to whole ticks). Prints the ratios, the shortest
 // interval between ticks and the CPU time of the scan.
+#include "ConsoleWindows.h"
 #include "KivComm.h"
 #include "KivStrUtils.h"
 #include "OrvaneApplication.h"
 #include "OrvaneSim.h"
 #include "PreciseTimer.h"
-#include "fExpertMode1.h"
-#include "fExpertMode2.h"
 #include "fMain.h"
 
 #include <QElapsedTimer>
@@ -148,12 +147,8 @@ int main(int argc, char** argv) {
     }
     setenv("ORVANE_PORT_DIR", sim.portDir().c_str(), 1);
 
-    TfrmMain frm;
-    frmMain = &frm;
-    TfrmExpertMode2 expert2;
-    frmExpertMode2 = &expert2;
-    TfrmExpertMode1 expert1;
-    frmExpertMode1 = &expert1;
+    ConsoleWindows windows;
+    TfrmMain& frm = windows.main;
     frm.show();
 
     // A short scan first, so that font, glyph and layout caches are built before anything is measured.

@@ -1,13 +1,12 @@
 // Signals at exit: SIGTERM, SIGINT and SIGHUP close the console the normal way, so the port is closed and
 // every buffered log line written. The drill runs the console in a child process, as a logout would find it.
+#include "ConsoleWindows.h"
 #include "KivCommon.h"
 #include "KivLED.h"
 #include "KivLEDBtn.h"
 #include "OrvaneApplication.h"
 #include "OrvaneSim.h"
 #include "SignalWatcher.h"
-#include "fExpertMode1.h"
-#include "fExpertMode2.h"
 #include "fMain.h"
 
 #include <gtest/gtest.h>
@@ -47,12 +46,8 @@ int runConsoleDrillChild(int argc, char** argv) {
         std::fprintf(stdout, "ERROR %s\n", message.toLocal8Bit().constData());
         std::fflush(stdout);
     });
-    TfrmMain mainWindow;
-    frmMain = &mainWindow;
-    TfrmExpertMode2 expertMode2;
-    frmExpertMode2 = &expertMode2;
-    TfrmExpertMode1 expertMode1;
-    frmExpertMode1 = &expertMode1;
+    ConsoleWindows windows;
+    TfrmMain& mainWindow = windows.main;
     SignalWatcher signalWatcher([&mainWindow](int) { mainWindow.close(); });
     mainWindow.tmrConnect1->setInterval(200);
     mainWindow.show();

@@ -6,13 +6,12 @@
 //
 //   orvane-soak MINUTES      (ORVANE_PORT_DIR set to the simulator's port folder)
 
+#include "ConsoleWindows.h"
 #include "KivButton.h"
 #include "KivCommon.h"
 #include "KivLED.h"
 #include "KivLEDBtn.h"
 #include "OrvaneApplication.h"
-#include "fExpertMode1.h"
-#include "fExpertMode2.h"
 #include "fMain.h"
 
 #include <QAbstractButton>
@@ -65,12 +64,8 @@ int main(int argc, char** argv) {
     });
     SetKivErrorHandler(&OrvaneApplication::showError);
 
-    TfrmMain w;
-    frmMain = &w;
-    TfrmExpertMode2 expert2;
-    frmExpertMode2 = &expert2;
-    TfrmExpertMode1 expert1;
-    frmExpertMode1 = &expert1;
+    ConsoleWindows windows;
+    TfrmMain& w = windows.main;
     w.show();
     if (!QTest::qWaitForWindowExposed(&w))
         return 1;
