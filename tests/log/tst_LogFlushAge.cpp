@@ -39,6 +39,7 @@ protected:
         log.SetActive(true);
     }
     QByteArray file(const QString& name = "log.txt") const { return readAll(path(name)); }
+    void writeThenFillTheDisk();
 };
 
 } // namespace
@@ -109,16 +110,20 @@ TEST_F(LogAgeTest, AMovedFileKeepsItsLinesAndANewOneTakesTheRest) {
 
 // ---- A file that refuses writes ----
 
-TEST_F(LogAgeTest, AFullDiskHoldsTheLinesSaysWhyAndWritesThemInOrderWhenSpaceComesBack) {
-    if (!QFileInfo::exists("/dev/full"))
-        GTEST_SKIP() << "no /dev/full here";
+// One line reaches the file; then the path leads to a device that is always full, a second later.
+void LogAgeTest::writeThenFillTheDisk() {
     start();
     log.WriteLine("before");
     log.Flush();
-    // The path now leads to a device that is always full.
     ASSERT_TRUE(QFile::rename(path("log.txt"), path("before.txt")));
     ASSERT_EQ(::symlink("/dev/full", path("log.txt").toLocal8Bit().constData()), 0);
     now += std::chrono::seconds(1);
+}
+
+TEST_F(LogAgeTest, AFullDiskHoldsTheLinesSaysWhyAndWritesThemInOrderWhenSpaceComesBack) {
+    if (!QFileInfo::exists("/dev/full"))
+        GTEST_SKIP() << "no /dev/full here";
+    ASSERT_NO_FATAL_FAILURE(writeThenFillTheDisk());
     log.WriteLine("held 1");
     EXPECT_THROW(log.Flush(), StreamWriteError);
     EXPECT_TRUE(log.Faulted());
@@ -139,12 +144,7 @@ TEST_F(LogAgeTest, AFullDiskHoldsTheLinesSaysWhyAndWritesThemInOrderWhenSpaceCom
 TEST_F(LogAgeTest, AFailingFileIsRetriedByTheTimerEvenWhenNoLineFollows) {
     if (!QFileInfo::exists("/dev/full"))
         GTEST_SKIP() << "no /dev/full here";
-    start();
-    log.WriteLine("before");
-    log.Flush();
-    ASSERT_TRUE(QFile::rename(path("log.txt"), path("before.txt")));
-    ASSERT_EQ(::symlink("/dev/full", path("log.txt").toLocal8Bit().constData()), 0);
-    now += std::chrono::seconds(1);
+    ASSERT_NO_FATAL_FAILURE(writeThenFillTheDisk());
     log.WriteLine("waiting");
     ASSERT_TRUE(spinUntil([&] { return log.Faulted(); }, 5000)) << "the timer's flush did not try";
     ASSERT_TRUE(QFile::remove(path("log.txt")));
