@@ -673,15 +673,10 @@ void TfrmMain::CommEventCharReceived(int Index, int ACount) {
     case ckMove: {
         // The panel and a scan waiting for this reply are released whatever happens below.
         struct Release {
-            Fields& f;
-            TKivBitBtn* btnMove;
-            ~Release() {
-                f.FBusy = false;
-                btnMove->setText(QStringLiteral("MOVE"));
-                if (f.FScanStep == 2)
-                    f.FScanStep = 1;
-            }
-        } release{f, p.btnMove};
+            TfrmMain* window;
+            int index;
+            ~Release() { window->releaseMove(index); }
+        } release{this, Index};
         ParsePositionReply(Index, readReply());
         AddLog(Index, QStringLiteral("Moving Ok"));
         break;
@@ -916,6 +911,15 @@ void TfrmMain::CommMessage(int Index, const QString& Msg) {
         Qt::QueuedConnection);
 }
 
+// The panel stops waiting for a reply: MOVE is free again, and a scan waiting for its point goes on.
+void TfrmMain::releaseMove(int Index) {
+    Fields f = fields(Index);
+    f.FBusy = false;
+    panel(Index).btnMove->setText(QStringLiteral("MOVE"));
+    if (f.FScanStep == 2)
+        f.FScanStep = 1;
+}
+
 // The panel goes to its disconnected state, as after COMM.: port closed, lamp off, "Disconnected"; a
 // running scan ends as STOP ends it, a pending move is given up. COMM. searches again.
 void TfrmMain::connectionLost(int Index, const QString& Reason) {
@@ -930,11 +934,10 @@ void TfrmMain::connectionLost(int Index, const QString& Reason) {
     p.Comm->CloseComm();
     if (f.FScanState != 0)
         btnScanStopClick(Index);
-    f.FBusy = false;
-    p.btnMove->setText(QStringLiteral("MOVE"));
+    releaseMove(Index);
     if (!p.tmrConnect->isActive()) {
         setLamp(Index, false);
-        p.lblName->setText(QStringLiteral("Disconnected"));
+        showName(Index, QStringLiteral("Disconnected"));
     } // else the search goes on with the next port
     AddLog(Index, QStringLiteral("Connection lost. %1 (%2)").arg(port, Reason));
 }
@@ -946,10 +949,7 @@ void TfrmMain::inputOverflow(int Index, const QString& Reason) {
     Fields f = fields(Index);
     const QString port = p.Comm->PortName();
     if (f.FBusy) {
-        f.FBusy = false;
-        p.btnMove->setText(QStringLiteral("MOVE"));
-        if (f.FScanStep == 2)
-            f.FScanStep = 1;
+        releaseMove(Index);
         AddLog(Index, QStringLiteral("Reply lost. %1 (%2)").arg(port, Reason));
         return;
     }

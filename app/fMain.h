@@ -250,6 +250,7 @@ private:
     // Faults of the port and of the log file.
     void CommError(int Index, int ErrCode, const QString& ErrDesc);
     void CommMessage(int Index, const QString& Msg);
+    void releaseMove(int Index);
     void connectionLost(int Index, const QString& Reason);
     void inputOverflow(int Index, const QString& Reason);
     void reportLogFault();
