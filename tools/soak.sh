@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Soak: both spectrographs scanning at the fastest period for MINUTES against two simulated controllers.
-# Prints the console's resident memory, open descriptors and threads once both scans run and again at the
-# end, then checks that every "Moving To" in the log file has its "Moving Ok". Not part of the test command.
+# Prints the console's resident memory, open descriptors and threads once both scans run, every five
+# minutes and at the end, then checks that every "Moving To" in the log file has its "Moving Ok". Not part of the test command.
 #
 #   tools/soak.sh [MINUTES]      (default 30)
 set -euo pipefail
@@ -62,6 +62,17 @@ await() {
 await "measure start"
 figures "start"
 echo "scanning for $minutes minutes ..."
+# The log panes fill to their 10,000 lines in the first minutes; after that the figures must stay level.
+started=$SECONDS
+next=300
+until grep -q "measure end" "$work/soak.out"; do
+  kill -0 "$soak_pid" 2>/dev/null || break
+  if ((SECONDS - started >= next)); then
+    figures "$(printf '%3d min' $((next / 60)))"
+    next=$((next + 300))
+  fi
+  sleep 1
+done
 await "measure end"
 figures "end  "
 status=0

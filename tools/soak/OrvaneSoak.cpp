@@ -6,6 +6,7 @@
 //
 //   orvane-soak MINUTES      (ORVANE_PORT_DIR set to the simulator's port folder)
 
+#include "CommandLine.h"
 #include "ConsoleWindows.h"
 #include "KivButton.h"
 #include "KivCommon.h"
@@ -54,6 +55,7 @@ int main(int argc, char** argv) {
         return 2;
     }
     const qint64 runMs = static_cast<qint64>(std::atof(argv[1]) * 60000);
+    commandline::ensureRuntimeDir(); // as the console does: no toolkit warning about a missing one
     OrvaneApplication app(argc, argv);
     OrvaneApplication::setApplicationName(QStringLiteral("Orvane"));
     OrvaneApplication::setApplicationDisplayName(QStringLiteral("Orvane"));
