@@ -552,7 +552,10 @@ void TfrmMain::AddLog(int Index, const QString& Text) {
         reportLogFault();
         return;
     }
-    if (FLogFaultShown && !LogFile->Faulted())
+    // The log's own once-a-second flush may have met the fault first; it is told here all the same.
+    if (LogFile->Faulted())
+        reportLogFault();
+    else
         FLogFaultShown = false; // written again: a new fault gets a new message
 }
 

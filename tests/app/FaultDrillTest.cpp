@@ -105,6 +105,25 @@ TEST_F(FaultDrill, FullDiskDuringAScanTellsOnceWhileTheScanRunsOnAndLosesNoLine)
     EXPECT_EQ(fileTexts(earlier), paneLines(0));
 }
 
+TEST_F(FaultDrill, AFaultMetByTheLogsOwnTimedFlushIsToldAtTheNextLine) {
+    if (!QFileInfo::exists("/dev/full"))
+        GTEST_SKIP() << "no /dev/full here";
+    startConsole(3);
+    keepLogHere();
+    window->AddLog1("waiting in the buffer");
+    const QString path = logPath();
+    ASSERT_TRUE(QFile::rename(path, logDir.filePath("before-the-fault.txt")));
+    ASSERT_EQ(::symlink("/dev/full", QFile::encodeName(path).constData()), 0);
+    // No line comes while the timed flush meets the full disk; the next one brings the message.
+    ASSERT_TRUE(waitFor([&] { return window->LogFile->Faulted(); }));
+    EXPECT_FALSE(window->logFaultMessage());
+    window->AddLog1("after the fault");
+    ASSERT_TRUE(window->logFaultMessage());
+    EXPECT_TRUE(window->logFaultMessage()->text().contains("2 lines are held"))
+        << window->logFaultMessage()->text().toStdString();
+    ASSERT_TRUE(QFile::remove(path));
+}
+
 // ---- Unplugged controller ----
 
 TEST_F(FaultDrill, UnplugMidScanShowsTheLossEndsTheScanAndTheSearchFindsAnotherController) {
