@@ -442,8 +442,10 @@ void TfrmMain::connectHandlers() {
         // Raised on the receive thread: nothing here but handing the message to this thread.
         comm->OnMessage = [this, index](QObject*, const QString& msg) { CommMessage(index, msg); };
         comm->OnOpenStatus = [this, index](QObject*, bool open) {
-            if (!open)
+            if (!open) {
                 ++FOpenGeneration[index];
+                FPortFaults[index].overflowQueued = false; // what was queued for this port is dropped
+            }
         };
     }
     connectScanHandlers();
@@ -878,38 +880,32 @@ void TfrmMain::tmrConnectTimer(int Index) {
 void TfrmMain::CommError(int Index, int ErrCode, const QString& ErrDesc) {
     if (!panel(Index).Comm->PortOpened())
         return; // a port that would not open: the search goes on with the next one
-    const int generation = FOpenGeneration[Index];
-    // Handled once the current handler is done: a write fails inside SendCommand, whose caller (a click, a
-    // scan tick) would otherwise undo the release when it goes on.
     if (ErrCode == int(KivCommBits::CE_IOE)) {
-        QMetaObject::invokeMethod(
-            this,
-            [this, Index, ErrDesc, generation] {
-                if (generation == FOpenGeneration[Index])
-                    runGuarded([&] { connectionLost(Index, ErrDesc); });
-            },
-            Qt::QueuedConnection);
+        handlePortFaultLater(Index, [this, Index, ErrDesc] { connectionLost(Index, ErrDesc); });
     } else if (ErrCode == int(KivCommBits::CE_RXOVER) && !FPortFaults[Index].overflowQueued) {
-        FPortFaults[Index].overflowQueued = true;
-        QMetaObject::invokeMethod(
-            this,
-            [this, Index, ErrDesc, generation] {
-                FPortFaults[Index].overflowQueued = false;
-                if (generation == FOpenGeneration[Index])
-                    runGuarded([&] { inputOverflow(Index, ErrDesc); });
-            },
-            Qt::QueuedConnection);
+        FPortFaults[Index].overflowQueued = true; // cleared when it is handled or the port closes
+        handlePortFaultLater(Index, [this, Index, ErrDesc] {
+            FPortFaults[Index].overflowQueued = false;
+            inputOverflow(Index, ErrDesc);
+        });
     }
 }
 
 // On the receive thread: its port is gone (hang-up, a device error) and the thread has ended.
 void TfrmMain::CommMessage(int Index, const QString& Msg) {
+    handlePortFaultLater(Index, [this, Index, Msg] { connectionLost(Index, Msg); });
+}
+
+// Handled on this thread once the current handler is done: a write fails inside SendCommand, whose caller
+// (a click, a scan tick) would otherwise undo the release when it goes on. A fault reported for a port
+// that has since been closed is not applied to the next one.
+void TfrmMain::handlePortFaultLater(int Index, std::function<void()> Handler) {
     const int generation = FOpenGeneration[Index];
     QMetaObject::invokeMethod(
         this,
-        [this, Index, Msg, generation] {
+        [this, Index, generation, Handler = std::move(Handler)] {
             if (generation == FOpenGeneration[Index])
-                runGuarded([&] { connectionLost(Index, Msg); });
+                runGuarded(Handler);
         },
         Qt::QueuedConnection);
 }

@@ -10,6 +10,7 @@
 #include <array>
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <mutex>
 
@@ -250,6 +251,7 @@ private:
     // Faults of the port and of the log file.
     void CommError(int Index, int ErrCode, const QString& ErrDesc);
     void CommMessage(int Index, const QString& Msg);
+    void handlePortFaultLater(int Index, std::function<void()> Handler);
     void releaseMove(int Index);
     void connectionLost(int Index, const QString& Reason);
     void inputOverflow(int Index, const QString& Reason);
