@@ -60,7 +60,8 @@ env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM "$root/usr/bin/orvane" --ve
 
 # The installed console on a virtual screen, with the simulator, as a user with a fresh home.
 # Xvfb picks a free display itself and names it once it is ready: other programs may be taking numbers too.
-Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$work/display" >"$work/xvfb.log" 2>&1 &
+# Without -noreset the server resets when the readiness check disconnects, and refuses the console meanwhile.
+Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp -noreset 3>"$work/display" >"$work/xvfb.log" 2>&1 &
 pids+=($!)
 for _ in $(seq 100); do [[ -s "$work/display" ]] && break; sleep 0.1; done
 [[ -s "$work/display" ]] || { cat "$work/xvfb.log"; fail "Xvfb did not start"; }
@@ -78,7 +79,7 @@ pids+=("$app")
 window=""
 for _ in $(seq 200); do
   window=$(DISPLAY=$display xdotool search --name '^Orvane$' 2>/dev/null | head -1) && [[ -n "$window" ]] && break
-  kill -0 "$app" 2>/dev/null || { cat "$work/err.log"; fail "the console ended at start"; }
+  kill -0 "$app" 2>/dev/null || { cat "$work/err.log" "$work/xvfb.log"; fail "the console ended at start"; }
   sleep 0.1
 done
 [[ -n "$window" ]] || fail "the console opened no window"
