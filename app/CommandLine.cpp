@@ -65,6 +65,15 @@ std::string usage(const std::string& Program) {
            "  -h, --help     show this help and exit\n"
            "  -v, --version  show the version and exit\n"
            "\n"
+           "Remote control through Tango (each panel a device of class OrvaneSpectrograph):\n"
+           "  --tango                start the console's Tango device server; with TANGO_HOST set, as\n"
+           "                         the server instance orvane/NAME of that database\n"
+           "  --tango-port N         serve without a database on port N, as\n"
+           "                         tango://HOST:N/orvane/spectrograph/1#dbase=no (and .../2)\n"
+           "  --tango-listen ADDR    listen on ADDR (default 127.0.0.1; anyone who reaches the port\n"
+           "                         can move the drive)\n"
+           "  --tango-instance NAME  the server instance in the database (default 1)\n"
+           "\n"
            "The toolkit's own options (-platform NAME, -display NAME, -style NAME, ...) are accepted.\n"
            "\n"
            "Environment:\n"
@@ -109,6 +118,33 @@ Decision parse(const std::string& Program, const std::vector<std::string>& Argum
             value = std::string(name.substr(eq + 1));
             name = name.substr(0, eq);
             hasValue = true;
+        }
+        if (name == "tango" && !hasValue) {
+            d.tango = true;
+            continue;
+        }
+        if (name == "tango-port" || name == "tango-listen" || name == "tango-instance") {
+            if (!hasValue) {
+                if (i + 1 >= Arguments.size())
+                    return refuse("option '" + arg + "' needs a value");
+                value = Arguments[++i];
+            }
+            d.tango = true;
+            if (name == "tango-port") {
+                char* end = nullptr;
+                errno = 0;
+                const long port = std::strtol(value.c_str(), &end, 10);
+                if (value.empty() || *end || errno || port < 1 || port > 65535)
+                    return refuse("'" + value + "' is not a port number (1 to 65535)");
+                d.tangoPort = static_cast<int>(port);
+            } else if (value.empty()) {
+                return refuse("option '" + arg + "' needs a value");
+            } else if (name == "tango-listen") {
+                d.tangoListen = value;
+            } else {
+                d.tangoInstance = value;
+            }
+            continue;
         }
         if (oneOf(name, toolkitFlags) && !hasValue)
             continue;

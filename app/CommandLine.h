@@ -16,6 +16,11 @@ struct Decision {
     std::string err;      // printed to standard error before exiting
     std::string platform; // "-platform NAME" (or "-platform=NAME"), empty when not given
     bool display = false; // "-display NAME" was given
+    // Remote control through Tango: --tango, or any of the options that set it up.
+    bool tango = false;
+    int tangoPort = 0;                     // --tango-port N: serve without a database on port N
+    std::string tangoListen = "127.0.0.1"; // --tango-listen ADDR
+    std::string tangoInstance = "1";       // --tango-instance NAME: the server instance in the database
 };
 
 // The usage text; Program is the name the console was started by.

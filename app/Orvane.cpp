@@ -1,10 +1,13 @@
 // Program entry: the command line, the application and its title, the main window, the two expert
 // terminals, the event loop.
 #include "CommandLine.h"
+#include "ConsoleRemote.h"
 #include "ConsoleWindows.h"
 #include "KivCommon.h"
 #include "OrvaneApplication.h"
+#include "RemoteBridge.h"
 #include "SignalWatcher.h"
+#include "TangoServer.h"
 
 #include <QByteArray>
 #include <QList>
@@ -13,6 +16,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -88,10 +92,27 @@ int main(int argc, char** argv) {
 
     ConsoleWindows windows;
     TfrmMain& mainWindow = windows.main;
+    // Remote control: nothing of it exists without --tango. The server goes before the bridge, the
+    // bridge before the windows.
+    std::unique_ptr<RemoteBridge> bridge;
+    std::unique_ptr<ConsoleRemote> remote;
+    std::unique_ptr<TangoServer> tango;
+    if (decision.tango) {
+        bridge = std::make_unique<RemoteBridge>();
+        remote = std::make_unique<ConsoleRemote>(mainWindow, *bridge);
+        tango = std::make_unique<TangoServer>(*bridge, *remote);
+        std::string error;
+        if (!tango->start({decision.tangoPort, decision.tangoListen, decision.tangoInstance}, error)) {
+            std::fprintf(stderr, "%s: %s\n", programName.c_str(), error.c_str());
+            return 1;
+        }
+    }
     // Logout, shutdown and Ctrl+C close the window as its Close button does: ports closed, log written.
     SignalWatcher signalWatcher([&mainWindow](int) { mainWindow.close(); });
     mainWindow.show();
     const int result = app.exec();
+    if (tango)
+        tango->stop(); // before the window goes: no client's call can reach it after this
     frmMain = nullptr;
     return result;
 }

@@ -48,12 +48,15 @@ void OrvaneApplication::setErrorHook(ErrorHook Hook) {
     errorHook() = std::move(Hook);
 }
 
-bool runGuarded(const std::function<void()>& Body) {
+bool runGuarded(const std::function<void()>& Body, QString* Message) {
     try {
         Body();
         return true;
     } catch (...) {
-        OrvaneApplication::showError(messageOf(std::current_exception()));
+        const QString text = messageOf(std::current_exception());
+        if (Message)
+            *Message = text;
+        OrvaneApplication::showError(text);
         return false;
     }
 }

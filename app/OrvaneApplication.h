@@ -23,8 +23,9 @@ public:
     static void setErrorHook(ErrorHook Hook);
 };
 
-// Runs Body and routes any exception it throws to the general error handler; returns false then.
-bool runGuarded(const std::function<void()>& Body);
+// Runs Body and routes any exception it throws to the general error handler; returns false then, with
+// the message shown in Message when one is given.
+bool runGuarded(const std::function<void()>& Body, QString* Message = nullptr);
 
 // Calls a handler with the signal's arguments, or without them when it takes none (a timer's private tag).
 // A template of its own so that the call without arguments is only checked where it is chosen (clang

@@ -535,6 +535,8 @@ void TfrmMain::rgSelectionClick() {
     const int item = rgSelectionItems->checkedId();
     gbSpectroGraph1->setEnabled(item == 0 || item == 2);
     gbSpectroGraph2->setEnabled(item == 1 || item == 2);
+    emit panelChanged(0);
+    emit panelChanged(1);
 }
 
 void TfrmMain::AddLog1(const QString& Text) {
@@ -545,6 +547,8 @@ void TfrmMain::AddLog2(const QString& Text) {
 }
 
 void TfrmMain::AddLog(int Index, const QString& Text) {
+    FLastLogLine[Index] = Text;
+    emit panelChanged(Index);
     panel(Index).memoLog->AppendLine(Text);
     // A log file that cannot be written never stops a command, a reply or a scan: its lines are held and
     // written once it can take them, and the user hears of it once.
@@ -605,6 +609,7 @@ void TfrmMain::SendCommand2(TCommandKind Kind) {
 }
 
 void TfrmMain::SendCommand(int Index, TCommandKind Kind) {
+    emit panelChanged(Index);
     Panel& p = panel(Index);
     Fields f = fields(Index);
     if (Kind == ckMove || Kind == ckStop || Kind == ckSelectGrating || Kind == ckInitialize)
@@ -659,6 +664,7 @@ void TfrmMain::Comm2EventCharReceived(QObject*, int ACount) {
 }
 
 void TfrmMain::CommEventCharReceived(int Index, int ACount) {
+    emit panelChanged(Index);
     Panel& p = panel(Index);
     Fields f = fields(Index);
     if (p.cbExpertMode->isChecked())
@@ -828,6 +834,7 @@ void TfrmMain::tmrConnect2Timer() {
 }
 
 void TfrmMain::tmrConnectTimer(int Index) {
+    emit panelChanged(Index);
     Panel& p = panel(Index);
     Fields f = fields(Index);
     switch (f.FConnectStep) {
@@ -912,6 +919,7 @@ void TfrmMain::handlePortFaultLater(int Index, std::function<void()> Handler) {
 
 // The panel stops waiting for a reply: MOVE is free again, and a scan waiting for its point goes on.
 void TfrmMain::releaseMove(int Index) {
+    emit panelChanged(Index);
     Fields f = fields(Index);
     f.FBusy = false;
     panel(Index).btnMove->setText(QStringLiteral("MOVE"));
@@ -1283,6 +1291,7 @@ void TfrmMain::btnScan2Click() {
 }
 
 void TfrmMain::btnScanClick(int Index) {
+    emit panelChanged(Index);
     Fields f = fields(Index);
     ScanFields s = scanFields(Index);
     switch (f.FScanState) {
@@ -1321,6 +1330,7 @@ void TfrmMain::btnScanStop2Click() {
 }
 
 void TfrmMain::btnScanStopClick(int Index) {
+    emit panelChanged(Index);
     Fields f = fields(Index);
     f.FScanStep = 0;
     enableScanTimer(Index, false);
@@ -1356,6 +1366,7 @@ void TfrmMain::tmrScanTime2Timer() {
 }
 
 void TfrmMain::tmrScanTimeTimer(int Index) {
+    emit panelChanged(Index);
     ScanTicks& ticks = FScanTicks[Index];
     ScanFields s = scanFields(Index);
     if (!ticks.enabled)

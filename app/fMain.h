@@ -184,11 +184,21 @@ public:
     // The message about a log file that cannot be written, while it is shown (none otherwise).
     QMessageBox* logFaultMessage() const { return FLogFaultBox; }
 
-protected:
-    void showEvent(QShowEvent* event) override;
-    void closeEvent(QCloseEvent* event) override;
+    // The last line written to spectrograph Index + 1's log (empty before the first).
+    QString lastLogLine(int Index) const { return FLastLogLine[Index]; }
 
-private:
+    // ---- One spectrograph at a time ----
+    // What a click on a panel runs, for spectrograph Index + 1 (0 or 1); whatever drives a panel from
+    // outside the window (remote control, tests) calls these on this thread, as a click does.
+    void btnCommClick(int Index);
+    void bntInitializeClick(int Index);
+    void btnMoveClick(int Index);
+    void btnJogClick(int Index, int Direction);
+    void btnScanClick(int Index);
+    void btnScanStopClick(int Index);
+    void CalcScanParams(int Index);
+    bool lampOn(int Index);
+
     // The controls of one panel, so that each pair of twin handlers has one implementation.
     struct Panel {
         QGroupBox* gbSpectroGraph;
@@ -226,6 +236,17 @@ private:
     Panel& panel(int Index) { return FPanels[Index]; }
     Fields fields(int Index);
 
+signals:
+    // Something of spectrograph Index + 1 may have changed: its state, a reply, a log line, the selector.
+    // Raised on this thread, often several times within one handler.
+    void panelChanged(int Index);
+
+protected:
+    void showEvent(QShowEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
+
+private:
+
     void setupComponents();
     void setupDesignTimeSettings();
     void connectHandlers();
@@ -235,17 +256,12 @@ private:
     void memoLogChange(int Index);
     void SendCommand(int Index, TCommandKind Kind);
     void CommEventCharReceived(int Index, int ACount);
-    void btnCommClick(int Index);
     void tmrConnectTimer(int Index);
-    void bntInitializeClick(int Index);
-    void btnMoveClick(int Index);
-    void btnJogClick(int Index, int Direction);
     void cbExpertModeClick(int Index);
     void CommReceived(int Index, int ACount);
     void showName(int Index, const QString& Text);
     void reportRefusedPort(int Index, int OpenError);
     static QPalette lightPalette();
-    bool lampOn(int Index);
     void setLamp(int Index, bool On);
 
     // Faults of the port and of the log file.
@@ -274,7 +290,9 @@ private:
     std::array<Panel, 2> FPanels{};
     QString FLogFolder;
     std::array<bool, 2> permissionReported{}; // this search has named a refused port
+    std::array<QString, 2> FLastLogLine;
 
+public:
     // ---- Wavelength scans ----
     // The scan state of one spectrograph, as references into the twin fields below, with its controls.
     struct ScanFields {
@@ -298,6 +316,9 @@ private:
         TKivBitBtn* btnScan;
         PreciseTimer* tmrScanTime;
     };
+    ScanFields scanFields(int Index);
+
+private:
     // The scan timer's pacing: a single-shot timer re-armed from each tick, so no tick comes before the
     // period is over.
     struct ScanTicks {
@@ -309,12 +330,8 @@ private:
         int heldBack = 0;
     };
 
-    ScanFields scanFields(int Index);
     void connectScanHandlers();
     void connectCommit(QLineEdit* Edit, void (TfrmMain::*Handler)());
-    void CalcScanParams(int Index);
-    void btnScanClick(int Index);
-    void btnScanStopClick(int Index);
     void tmrScanTimeTimer(int Index);
     void enableScanTimer(int Index, bool Enabled);
     void armScanTimer(int Index, qint64 FromNs);

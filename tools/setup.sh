@@ -9,6 +9,7 @@ packages=(
   clang-format clang libclang-rt-14-dev libxcb-xkb-dev locales
   fonts-liberation2 xvfb xdotool x11-utils x11-xkb-utils x11vnc iproute2
   appstream desktop-file-utils dpkg-dev file
+  libtango-dev python3-tango
 )
 
 missing=()

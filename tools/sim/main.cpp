@@ -1,12 +1,15 @@
 // orvane-sim: spectrograph controllers on pseudo-terminals, for running the console without hardware.
 #include "OrvaneSim.h"
 
+#include <cerrno>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
 #include <vector>
+
+#include <time.h>
 
 namespace {
 
@@ -23,7 +26,9 @@ void usage() {
         "  --speed NM_PER_S      move speed, 0 = instant (default 200)\n"
         "  --grating-ms MS       grating change time (default 1500)\n"
         "  --init-ms MS          initialise time (default 2000)\n"
-        "  --silent | --slow MS | --split N | --garbage N | --no-star | --hangup-after N   fault modes\n");
+        "  --silent | --slow MS | --split N | --garbage N | --no-star | --hangup-after N   fault modes\n"
+        "  --command-log FILE    write each command received as \"<monotonic ns> COM<n> <command>\"\n"
+        "SIGUSR1 hangs up every line, as pulled cables would.\n");
 }
 
 std::vector<orvanesim::Grating> parseGratings(const char* text) {
@@ -49,7 +54,7 @@ std::vector<orvanesim::Grating> parseGratings(const char* text) {
 } // namespace
 
 int main(int argc, char** argv) {
-    std::string portDir, name;
+    std::string portDir, name, commandLog;
     int com1 = 3, com2 = 5;
     orvanesim::ControllerConfig base;
     for (int i = 1; i < argc; ++i) {
@@ -91,6 +96,8 @@ int main(int argc, char** argv) {
             base.garbageBytes = std::atoi(value());
         else if (a == "--no-star")
             base.noTerminator = true;
+        else if (a == "--command-log")
+            commandLog = value();
         else if (a == "--hangup-after")
             base.hangupAfter = std::atoi(value());
         else if (a == "--help" || a == "-h") {
@@ -113,6 +120,7 @@ int main(int argc, char** argv) {
     sigaddset(&set, SIGINT);
     sigaddset(&set, SIGTERM);
     sigaddset(&set, SIGHUP);
+    sigaddset(&set, SIGUSR1);
     pthread_sigmask(SIG_BLOCK, &set, nullptr);
     std::signal(SIGPIPE, SIG_IGN);
 
@@ -127,6 +135,22 @@ int main(int argc, char** argv) {
         }
         ++index;
     }
+    // What a test reads to see the bytes on the wire and when they came.
+    std::FILE* log = nullptr;
+    if (!commandLog.empty()) {
+        log = std::fopen(commandLog.c_str(), "a");
+        if (!log) {
+            std::fprintf(stderr, "orvane-sim: cannot write %s: %s\n", commandLog.c_str(), std::strerror(errno));
+            return 1;
+        }
+        sim.onCommand = [log](int com, const std::string& command) {
+            timespec now{};
+            clock_gettime(CLOCK_MONOTONIC, &now);
+            std::fprintf(log, "%lld COM%d %s\n", static_cast<long long>(now.tv_sec) * 1000000000LL + now.tv_nsec,
+                         com, command.c_str());
+            std::fflush(log);
+        };
+    }
     std::string error;
     if (!sim.start(&error)) {
         std::fprintf(stderr, "orvane-sim: %s\n", error.c_str());
@@ -140,7 +164,12 @@ int main(int argc, char** argv) {
     std::fflush(stdout);
 
     int sig = 0;
-    sigwait(&set, &sig);
+    while (sigwait(&set, &sig) == 0 && sig == SIGUSR1)
+        for (int com : {com1, com2})
+            if (com > 0)
+                sim.hangup(com);
     sim.stop();
+    if (log)
+        std::fclose(log);
     return 0;
 }

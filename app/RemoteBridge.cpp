@@ -1,0 +1,161 @@
+#include "RemoteBridge.h"
+
+#include <QCoreApplication>
+#include <QEvent>
+
+#include <cstring>
+
+namespace {
+
+// Wakes the window thread; it carries nothing, the queue is read under the bridge's own lock (Qt's
+// internal lock is invisible to ThreadSanitizer).
+const QEvent::Type WakeEvent = static_cast<QEvent::Type>(QEvent::registerEventType());
+
+} // namespace
+
+std::uint32_t changedFields(const PanelState& Before, const PanelState& After) {
+    std::uint32_t fields = 0;
+    if (Before.mode != After.mode)
+        fields |= fieldMode;
+    if (Before.status != After.status)
+        fields |= fieldStatus;
+    // Bit for bit, so that a NaN shown twice is not a change and -0 after +0 is.
+    if (std::memcmp(&Before.wavelength, &After.wavelength, sizeof(double)) != 0)
+        fields |= fieldWavelength;
+    if (Before.controllerName != After.controllerName)
+        fields |= fieldControllerName;
+    if (Before.scanPoint != After.scanPoint)
+        fields |= fieldScanPoint;
+    if (Before.port != After.port || Before.grating != After.grating || Before.grooves != After.grooves ||
+        Before.blazes != After.blazes || Before.scanPoints != After.scanPoints ||
+        Before.scanPass != After.scanPass || Before.scanPaused != After.scanPaused ||
+        Before.enabled != After.enabled)
+        fields |= fieldOther;
+    return fields;
+}
+
+RemoteBridge::RemoteBridge(QObject* parent) : QObject(parent) {}
+
+RemoteBridge::~RemoteBridge() {
+    shutdown("the console has closed");
+}
+
+RemoteBridge::Answer RemoteBridge::call(std::function<std::string()> Job, std::chrono::milliseconds Timeout) {
+    auto ticket = std::make_shared<Ticket>();
+    ticket->job = std::move(Job);
+    std::unique_lock lock(FMutex);
+    if (FShutDown)
+        return {Outcome::ShutDown, FShutDownReason};
+    FQueue.push_back(ticket);
+    if (!FWakePosted) {
+        FWakePosted = true;
+        // Posted under our lock, which the window thread takes before it reads the queue.
+        QCoreApplication::postEvent(this, new QEvent(WakeEvent));
+    }
+    const bool answered = FAnswered.wait_for(lock, Timeout, [&] {
+        return ticket->state == Ticket::Done || ticket->state == Ticket::Cancelled;
+    });
+    if (answered) {
+        if (ticket->state == Ticket::Cancelled)
+            return {Outcome::ShutDown, FShutDownReason};
+        return {ticket->reason.empty() ? Outcome::Done : Outcome::Refused, ticket->reason};
+    }
+    if (ticket->state == Ticket::Queued)
+        ticket->state = Ticket::Withdrawn; // never runs now
+    return {Outcome::TimedOut, {}};
+}
+
+bool RemoteBridge::event(QEvent* Event) {
+    if (Event->type() != WakeEvent)
+        return QObject::event(Event);
+    runQueued();
+    return true;
+}
+
+// One ticket at a time, taken off the queue before it runs: a job that waits in a nested event loop (the
+// 300 ms pause of a disconnect) lets the next ones run meanwhile, as clicks would.
+void RemoteBridge::runQueued() {
+    for (;;) {
+        std::shared_ptr<Ticket> ticket;
+        {
+            std::lock_guard lock(FMutex);
+            FWakePosted = false;
+            while (!FQueue.empty() && !ticket) {
+                ticket = std::move(FQueue.front());
+                FQueue.pop_front();
+                if (ticket->state != Ticket::Queued)
+                    ticket.reset(); // withdrawn by its caller
+            }
+            if (!ticket)
+                return;
+            ticket->state = Ticket::Running;
+        }
+        std::string reason;
+        try {
+            reason = ticket->job();
+        } catch (const std::exception& error) {
+            reason = error.what();
+        } catch (...) {
+            reason = "the console failed to carry out the command";
+        }
+        {
+            std::lock_guard lock(FMutex);
+            ticket->reason = std::move(reason);
+            ticket->state = Ticket::Done;
+            ticket->job = nullptr; // what it captured goes with the window thread's work
+        }
+        FAnswered.notify_all();
+    }
+}
+
+PanelState RemoteBridge::snapshot(int Index) const {
+    std::lock_guard lock(FMutex);
+    return FPublished[Index];
+}
+
+void RemoteBridge::publish(int Index, const PanelState& State) {
+    {
+        std::lock_guard lock(FMutex);
+        const std::uint32_t fields = changedFields(FPublished[Index], State);
+        if (!fields)
+            return;
+        FPublished[Index] = State;
+        FUnsent[Index] |= fields;
+    }
+    FChanged.notify_all();
+}
+
+bool RemoteBridge::waitForChanges(std::vector<Change>& Changes) {
+    Changes.clear();
+    std::unique_lock lock(FMutex);
+    FChanged.wait(lock, [&] { return FShutDown || FUnsent[0] || FUnsent[1]; });
+    if (FShutDown)
+        return false;
+    for (int i = 0; i < PanelCount; ++i)
+        if (FUnsent[i]) {
+            Changes.push_back({i, FPublished[i], FUnsent[i]});
+            FUnsent[i] = 0;
+        }
+    return true;
+}
+
+void RemoteBridge::shutdown(const std::string& Reason) {
+    {
+        std::lock_guard lock(FMutex);
+        if (FShutDown)
+            return;
+        FShutDown = true;
+        FShutDownReason = Reason;
+        for (const auto& ticket : FQueue)
+            if (ticket->state == Ticket::Queued)
+                ticket->state = Ticket::Cancelled;
+        FQueue.clear();
+    }
+    FAnswered.notify_all();
+    FChanged.notify_all();
+}
+
+bool RemoteBridge::isShutDown() const {
+    std::lock_guard lock(FMutex);
+    return FShutDown;
+}

@@ -1,0 +1,81 @@
+#pragma once
+// The Tango device class OrvaneSpectrograph: one device per spectrograph panel. Its commands are handed to
+// the window thread through the bridge and carried out there as the user's clicks; its state and
+// attributes are read from the state the window last published.
+
+#include "RemoteBridge.h"
+
+#include <tango.h>
+
+#include <string>
+
+class ConsoleRemote;
+
+class OrvaneSpectrograph : public TANGO_BASE_CLASS {
+public:
+    OrvaneSpectrograph(Tango::DeviceClass* Class, const std::string& Name, int Panel);
+
+    void init_device() override;
+    void delete_device() override {}
+    Tango::DevState dev_state() override;
+    Tango::ConstDevString dev_status() override;
+    void read_attr_hardware(std::vector<long>& Attributes) override;
+
+    int panel() const { return FPanel; }
+    // The state taken for the attribute reads of the request being served.
+    const PanelState& readState() const { return FRead; }
+
+    // Hands a command to the window thread and waits for its answer; a refusal, a timeout or a closing
+    // console raise DevFailed naming the reason.
+    void run(const char* Command, const std::function<std::string(ConsoleRemote&, int)>& Operation);
+
+    // How long a command waits for the window thread: under the 3 s a client waits by default, so that
+    // the client hears the reason rather than its own timeout.
+    static constexpr std::chrono::milliseconds CallTimeout{2500};
+
+    // The values handed to Tango for a read must live until its reply is sent; the device's monitor
+    // serialises the requests, so one buffer per attribute is enough.
+    struct Buffers {
+        Tango::DevDouble wavelength = 0;
+        Tango::DevString name = nullptr;
+        Tango::DevString port = nullptr;
+        Tango::DevLong grating = 0;
+        std::vector<Tango::DevLong> grooves;
+        std::vector<Tango::DevDouble> blazes;
+        Tango::DevLong scanPoint = 0, scanPoints = 0, scanPass = 0;
+        Tango::DevBoolean scanPaused = false, enabled = false;
+    } buffers;
+
+private:
+    int FPanel;
+    PanelState FRead;
+    std::string FStatus;
+};
+
+class OrvaneSpectrographClass : public Tango::DeviceClass {
+public:
+    static OrvaneSpectrographClass* init(const char* Name);
+    static OrvaneSpectrographClass* instance() { return FInstance; }
+
+    // Set before the server starts: where devices send their work, and the device names in panel order
+    // (names not listed are given panels in the order the database lists them).
+    static RemoteBridge* Bridge;
+    static ConsoleRemote* Remote;
+
+    void command_factory() override;
+    void attribute_factory(std::vector<Tango::Attr*>& Attributes) override;
+    void device_factory(const Tango::DevVarStringArray* Names) override;
+
+    // The device of panel Index, once the factory has made it.
+    OrvaneSpectrograph* device(int Index) const { return FDevices[Index]; }
+
+protected:
+    explicit OrvaneSpectrographClass(std::string& Name) : Tango::DeviceClass(Name) {}
+
+private:
+    static OrvaneSpectrographClass* FInstance;
+    std::array<OrvaneSpectrograph*, RemoteBridge::PanelCount> FDevices{};
+};
+
+// The Tango state of a panel mode.
+Tango::DevState tangoState(PanelMode Mode);
