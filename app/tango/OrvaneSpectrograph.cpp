@@ -120,13 +120,13 @@ void OrvaneSpectrograph::init_device() {
 }
 
 Tango::DevState OrvaneSpectrograph::dev_state() {
-    const PanelState state = OrvaneSpectrographClass::Bridge->snapshot(FPanel);
-    set_state(tangoState(state.mode));
+    const PanelMode mode = FPushing ? FPushing->mode : OrvaneSpectrographClass::Bridge->snapshot(FPanel).mode;
+    set_state(tangoState(mode));
     return get_state();
 }
 
 Tango::ConstDevString OrvaneSpectrograph::dev_status() {
-    FStatus = OrvaneSpectrographClass::Bridge->snapshot(FPanel).status;
+    FStatus = FPushing ? FPushing->status : OrvaneSpectrographClass::Bridge->snapshot(FPanel).status;
     return FStatus.c_str();
 }
 

@@ -22,6 +22,9 @@ public:
     void read_attr_hardware(std::vector<long>& Attributes) override;
 
     int panel() const { return FPanel; }
+    // While the pusher pushes State and Status (which Tango reads through dev_state and dev_status), the
+    // state they belong to; set and cleared under the device's monitor.
+    void setPushing(const PanelState* State) { FPushing = State; }
     // The state taken for the attribute reads of the request being served.
     const PanelState& readState() const { return FRead; }
 
@@ -50,6 +53,7 @@ private:
     int FPanel;
     PanelState FRead;
     std::string FStatus;
+    const PanelState* FPushing = nullptr;
 };
 
 class OrvaneSpectrographClass : public Tango::DeviceClass {

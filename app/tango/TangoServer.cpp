@@ -99,15 +99,20 @@ void TangoServer::pushEvents() {
             const PanelState& s = change.state;
             try {
                 Tango::AutoTangoMonitor monitor(device);
-                if (change.fields & fieldMode) {
-                    Tango::DevState state = tangoState(s.mode);
-                    device->set_state(state);
-                    device->push_change_event("State", &state);
-                }
-                if (change.fields & fieldStatus) {
-                    Tango::DevString status = const_cast<char*>(s.status.c_str());
-                    device->push_change_event("Status", &status);
-                }
+                // State and Status are pushed without a value: Tango reads them through dev_state and
+                // dev_status, which give the state being pushed. (Pushed with a value, Tango keeps a copy
+                // of each that it never frees.)
+                struct Pushing {
+                    OrvaneSpectrograph* device;
+                    ~Pushing() { device->setPushing(nullptr); }
+                } pushing{device};
+                device->setPushing(&s);
+                device->set_state(tangoState(s.mode));
+                device->set_status(s.status);
+                if (change.fields & fieldMode)
+                    device->push_change_event("State");
+                if (change.fields & fieldStatus)
+                    device->push_change_event("Status");
                 if (change.fields & fieldWavelength) {
                     Tango::DevDouble wavelength = s.wavelength;
                     device->push_change_event("Wavelength", &wavelength);
