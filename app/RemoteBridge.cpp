@@ -66,6 +66,9 @@ RemoteBridge::Answer RemoteBridge::call(std::function<std::string()> Job, std::c
 }
 
 bool RemoteBridge::event(QEvent* Event) {
+    {
+        std::lock_guard lock(FMutex); // pairs with the post in call(): the event was made on its thread
+    }
     if (Event->type() != WakeEvent)
         return QObject::event(Event);
     runQueued();
