@@ -6,10 +6,16 @@
 
 #include <omnithread.h>
 
+#include <algorithm>
+#include <cerrno>
 #include <csignal>
 #include <cstdlib>
 
+#include <netdb.h>
+#include <poll.h>
 #include <pthread.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 // The device classes of this server: Tango asks the program for them by this name.
 void Tango::DServer::class_factory() {
@@ -26,6 +32,45 @@ std::string describe(const Tango::DevFailed& Error) {
         text += Error.errors[i].desc.in();
     }
     return text.empty() ? std::string("unknown Tango error") : text;
+}
+
+// Whether one of the databases in TangoHost ("host:port", several separated by commas) takes a
+// connection within a second.
+bool reachable(const std::string& TangoHost) {
+    std::size_t from = 0;
+    while (from <= TangoHost.size()) {
+        const std::size_t comma = std::min(TangoHost.find(',', from), TangoHost.size());
+        const std::string entry = TangoHost.substr(from, comma - from);
+        from = comma + 1;
+        const std::size_t colon = entry.rfind(':');
+        if (colon == std::string::npos)
+            continue;
+        addrinfo hints{};
+        hints.ai_socktype = SOCK_STREAM;
+        addrinfo* found = nullptr;
+        if (getaddrinfo(entry.substr(0, colon).c_str(), entry.substr(colon + 1).c_str(), &hints, &found) != 0)
+            continue;
+        bool connected = false;
+        for (addrinfo* a = found; a && !connected; a = a->ai_next) {
+            const int fd = ::socket(a->ai_family, a->ai_socktype | SOCK_NONBLOCK | SOCK_CLOEXEC, a->ai_protocol);
+            if (fd < 0)
+                continue;
+            if (::connect(fd, a->ai_addr, a->ai_addrlen) == 0) {
+                connected = true;
+            } else if (errno == EINPROGRESS) {
+                pollfd p{fd, POLLOUT, 0};
+                int error = 0;
+                socklen_t length = sizeof error;
+                connected = ::poll(&p, 1, 1000) == 1 && ::getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &length) == 0 &&
+                            error == 0;
+            }
+            ::close(fd);
+        }
+        freeaddrinfo(found);
+        if (connected)
+            return true;
+    }
+    return false;
 }
 
 } // namespace
@@ -52,6 +97,11 @@ bool TangoServer::start(const TangoOptions& Options, std::string& Error) {
             Error = "--tango needs a Tango database (set TANGO_HOST) or a fixed port (--tango-port N)";
             return false;
         }
+        // Tango ends the program itself when its database does not answer; say why in our own words.
+        if (!reachable(host)) {
+            Error = std::string("the Tango database at TANGO_HOST=") + host + " cannot be reached";
+            return false;
+        }
         args.insert(args.end(), {"-ORBendPoint", "giop:tcp:" + Options.listen + ":"});
     }
     std::vector<char*> argv;
@@ -67,6 +117,10 @@ bool TangoServer::start(const TangoOptions& Options, std::string& Error) {
         tango->server_init(false);
     } catch (const Tango::DevFailed& error) {
         Error = "the Tango server cannot start: " + describe(error);
+        return false;
+    } catch (const CORBA::INITIALIZE&) {
+        Error = "the Tango server cannot listen on " + Options.listen +
+                (Options.port > 0 ? ":" + std::to_string(Options.port) + " (is the port in use?)" : "");
         return false;
     } catch (const CORBA::Exception& error) {
         Error = std::string("the Tango server cannot start: ") + error._name();

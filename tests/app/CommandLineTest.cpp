@@ -15,6 +15,11 @@
 #include <string>
 #include <vector>
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
 using commandline::Decision;
 using commandline::Environment;
 
@@ -69,6 +74,30 @@ TEST(CommandLineAnswers, ToolkitOptionsStartTheConsoleAndAreKeptForTheToolkit) {
     EXPECT_TRUE(d.display);
     EXPECT_TRUE(parse({}).run);
     EXPECT_EQ(parse({"-platform=vnc"}).platform, "vnc");
+}
+
+TEST(CommandLineAnswers, TangoOptionsEachStartTheServerAndABadPortIsRefused) {
+    EXPECT_FALSE(parse({}).tango);
+    const Decision plain = parse({"--tango"});
+    EXPECT_TRUE(plain.run);
+    EXPECT_TRUE(plain.tango);
+    EXPECT_EQ(plain.tangoPort, 0);
+    EXPECT_EQ(plain.tangoListen, "127.0.0.1");
+    EXPECT_EQ(plain.tangoInstance, "1");
+    const Decision fixed = parse({"--tango-port", "10000", "--tango-listen=0.0.0.0", "--tango-instance", "lab2"});
+    EXPECT_TRUE(fixed.run);
+    EXPECT_TRUE(fixed.tango);
+    EXPECT_EQ(fixed.tangoPort, 10000);
+    EXPECT_EQ(fixed.tangoListen, "0.0.0.0");
+    EXPECT_EQ(fixed.tangoInstance, "lab2");
+    for (const std::vector<std::string>& args :
+         {std::vector<std::string>{"--tango-port", "0"}, {"--tango-port", "65536"}, {"--tango-port", "10000x"},
+          {"--tango-port"}, {"--tango-listen="}, {"--tango=1"}}) {
+        const Decision d = parse(args);
+        EXPECT_FALSE(d.run) << args.front();
+        EXPECT_EQ(d.exitCode, 2);
+    }
+    EXPECT_NE(parse({"--help"}).out.find("--tango-port N"), std::string::npos);
 }
 
 TEST(CommandLineDisplay, ADesktopPlatformWithoutItsDisplayIsToldInOneLine) {
@@ -152,6 +181,38 @@ TEST_F(ConsoleProcess, ADisplayNobodyServesEndsInOneLineInsteadOfAnAbort) {
     EXPECT_EQ(r.code, 1);
     EXPECT_EQ(lineCount(r.err), 1) << r.err.toStdString();
     EXPECT_TRUE(r.err.contains(QStringLiteral(":243"))) << r.err.toStdString();
+}
+
+// A Tango server that cannot start ends the console at once with the reason, before any window shows.
+TEST_F(ConsoleProcess, TangoWithoutADatabaseOrAPortEndsInOneLine) {
+    QProcessEnvironment env = headless();
+    env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    env.remove(QStringLiteral("TANGO_HOST"));
+    const Result r = run({QStringLiteral("--tango")}, env);
+    ASSERT_TRUE(r.finished) << "crashed or hung: " << r.err.toStdString();
+    EXPECT_EQ(r.code, 1);
+    EXPECT_EQ(lineCount(r.err), 1) << r.err.toStdString();
+    EXPECT_TRUE(r.err.contains(QStringLiteral("TANGO_HOST"))) << r.err.toStdString();
+}
+
+TEST_F(ConsoleProcess, ATangoPortInUseEndsWithTheReason) {
+    // A port some other program listens on.
+    const int taken = ::socket(AF_INET, SOCK_STREAM, 0);
+    ASSERT_GE(taken, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    ASSERT_EQ(::bind(taken, reinterpret_cast<sockaddr*>(&address), length), 0);
+    ASSERT_EQ(::listen(taken, 1), 0);
+    ASSERT_EQ(::getsockname(taken, reinterpret_cast<sockaddr*>(&address), &length), 0);
+    QProcessEnvironment env = headless();
+    env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    const Result r = run({QStringLiteral("--tango-port"), QString::number(ntohs(address.sin_port))}, env);
+    ::close(taken);
+    ASSERT_TRUE(r.finished) << "crashed or hung: " << r.err.toStdString();
+    EXPECT_EQ(r.code, 1);
+    EXPECT_TRUE(r.err.contains(QStringLiteral("Tango server cannot start"))) << r.err.toStdString();
 }
 
 TEST_F(ConsoleProcess, AnUnknownArgumentIsRefusedWithTheUsage) {
