@@ -149,7 +149,11 @@ std::string ConsoleRemote::checkWavelength(double Nm) const {
 
 std::string ConsoleRemote::asClick(const std::function<void()>& Operation) {
     QString message;
-    if (!runGuarded(Operation, &message))
+    const bool done = runGuarded(Operation, &message);
+    // Published before the client hears back: a client that asks for the state right after its Move
+    // must see MOVING, not the state before it.
+    publishNow();
+    if (!done)
         return message.isEmpty() ? std::string("the command failed") : message.toStdString();
     return {};
 }

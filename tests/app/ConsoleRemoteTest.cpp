@@ -131,8 +131,8 @@ TEST_F(RemoteControl, ACommandThePanelCannotTakeNowChangesNothingAndSendsNothing
 
     // Busy: a move of 100 nm takes a second; a second move meanwhile is refused and sends nothing.
     ASSERT_EQ(command([](ConsoleRemote& r) { return r.move(0, 600); }).outcome, RemoteBridge::Outcome::Done);
+    EXPECT_EQ(bridge->snapshot(0).mode, PanelMode::Moving); // as soon as the client hears back
     ASSERT_TRUE(waitForBytes(3, idle, "GU600\r"));
-    EXPECT_EQ(bridge->snapshot(0).mode, PanelMode::Moving);
     refused = command([](ConsoleRemote& r) { return r.move(0, 700); });
     EXPECT_EQ(refused.outcome, RemoteBridge::Outcome::Refused);
     EXPECT_NE(refused.reason.find("busy"), std::string::npos) << refused.reason;

@@ -5,6 +5,7 @@ and the controller simulator on pseudo-terminals, driven by a real PyTango clien
 Run one case: tango_device_test.py ConnectAndMove (ORVANE_CONSOLE and ORVANE_SIM name the programs).
 """
 import os
+import pwd
 import shutil
 import signal
 import socket
@@ -71,8 +72,9 @@ class Events:
 class Console:
     """The console program with its simulator, each in a scratch folder of its own."""
 
-    def __init__(self, sim_args=()):
+    def __init__(self, sim_args=(), tango_args=None, tango_host=None, device_names=None):
         self.dir = tempfile.mkdtemp(prefix="orvane-tango-")
+        self.device_names = device_names
         self.ports = os.path.join(self.dir, "ports")
         self.command_log = os.path.join(self.dir, "commands.log")
         self.sim = subprocess.Popen(
@@ -92,13 +94,16 @@ class Console:
         env = dict(os.environ, ORVANE_PORT_DIR=self.ports, XDG_STATE_HOME=self.state_home,
                    QT_QPA_PLATFORM=os.environ.get("ORVANE_TEST_QPA", "offscreen"))
         env.pop("TANGO_HOST", None)
+        if tango_host:
+            env["TANGO_HOST"] = tango_host
         if "TSAN_OPTIONS" in env:
             # The toolkit, omniORB and Tango are not instrumented: their own threads' allocations (the
             # toolkit's painting threads) would be reported as races. The console's code is still checked.
             env["TSAN_OPTIONS"] += ":ignore_noninstrumented_modules=1"
         self.err_path = os.path.join(self.dir, "console.err")
         with open(self.err_path, "w") as err:
-            self.proc = subprocess.Popen([self.program, "--tango-port", str(self.port)], env=env,
+            args = tango_args if tango_args is not None else ["--tango-port", str(self.port)]
+            self.proc = subprocess.Popen([self.program, *args], env=env,
                                          stdout=subprocess.DEVNULL, stderr=err)
         self.proxies = []
         probe = self.device(1)
@@ -115,6 +120,8 @@ class Console:
             return False
 
     def name(self, panel):
+        if self.device_names:
+            return self.device_names[panel - 1]
         return f"tango://127.0.0.1:{self.port}/orvane/spectrograph/{panel}#dbase=no"
 
     def device(self, panel=1):
@@ -164,6 +171,60 @@ class Console:
         self.sim.terminate()
         self.sim.wait(10)
         return code
+
+
+class TangoDatabase:
+    """A Tango database of this test's own: MariaDB in a scratch folder with Tango's tables, and Tango's
+    database server on a free port."""
+
+    def __init__(self):
+        self.dir = tempfile.mkdtemp(prefix="orvane-tangodb-")
+        self.procs = []
+        data = os.path.join(self.dir, "data")
+        user = pwd.getpwuid(os.getuid()).pw_name
+        subprocess.run(["mariadb-install-db", "--no-defaults", f"--datadir={data}", f"--user={user}",
+                        "--auth-root-authentication-method=normal", "--skip-test-db"],
+                       check=True, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        self.sql_port = free_port()
+        socket_path = os.path.join(self.dir, "mysql.sock")
+        self.procs.append(subprocess.Popen(
+            ["/usr/sbin/mariadbd", "--no-defaults", f"--datadir={data}", f"--socket={socket_path}",
+             f"--port={self.sql_port}", "--bind-address=127.0.0.1", f"--user={user}",
+             f"--pid-file={os.path.join(self.dir, 'mysqld.pid')}"],
+            stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL))
+        client = ["mariadb", "--no-defaults", f"--socket={socket_path}", "-uroot"]
+        if not wait_until(lambda: subprocess.run(client + ["-e", "SELECT 1"], stdout=subprocess.DEVNULL,
+                                                 stderr=subprocess.DEVNULL).returncode == 0, WAIT, 0.2):
+            self.close()
+            raise RuntimeError("MariaDB did not start")
+        subprocess.run(client + ["-e", "CREATE DATABASE tango"], check=True)
+        with open("/usr/share/dbconfig-common/data/tango-db/install/mysql") as schema:
+            subprocess.run(client + ["tango"], stdin=schema, cwd="/usr/share/tango-db", check=True,
+                           stdout=subprocess.DEVNULL)
+        self.port = free_port()
+        self.host = f"127.0.0.1:{self.port}"
+        env = dict(os.environ, MYSQL_USER="root", MYSQL_PASSWORD="", MYSQL_HOST=f"127.0.0.1:{self.sql_port}",
+                   TANGO_HOST=self.host)
+        self.procs.append(subprocess.Popen(
+            ["/usr/lib/tango/DataBaseds", "2", "-ORBendPoint", f"giop:tcp:127.0.0.1:{self.port}"], env=env,
+            stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL))
+        self.env = dict(os.environ, TANGO_HOST=self.host)
+        if subprocess.run(["tango_admin", "--ping-database", "30"], env=self.env).returncode != 0:
+            self.close()
+            raise RuntimeError("Tango's database server did not start")
+
+    def admin(self, *args):
+        return subprocess.run(["tango_admin", *args], env=self.env).returncode
+
+    def close(self):
+        for proc in reversed(self.procs):
+            proc.terminate()
+            try:
+                proc.wait(20)
+            except subprocess.TimeoutExpired:
+                proc.kill()
+                proc.wait()
+        shutil.rmtree(self.dir, ignore_errors=True)
 
 
 def wait_state(device, state, timeout=WAIT):
@@ -333,6 +394,36 @@ class DisconnectAndHangup(ConsoleCase):
         self.console.sim.send_signal(signal.SIGUSR1)  # the cable is pulled
         self.assertTrue(states.wait_for(tango.DevState.FAULT), states.seen())
         self.assertTrue(self.dev.status().startswith("Connection lost. COM3"), self.dev.status())
+
+
+class Database(unittest.TestCase):
+    """With TANGO_HOST set, the devices are those registered for the server instance, named as any."""
+
+    def test_registered_instance(self):
+        database = TangoDatabase()
+        try:
+            # As the README has it.
+            self.assertEqual(database.admin("--add-server", "orvane/lab", "OrvaneSpectrograph",
+                                            "lab/spectrograph/left,lab/spectrograph/right"), 0)
+            names = ["lab/spectrograph/left", "lab/spectrograph/right"]
+            os.environ["TANGO_HOST"] = database.host  # the client's database
+            console = Console(tango_args=["--tango", "--tango-instance", "lab"], tango_host=database.host,
+                              device_names=names)
+            try:
+                left = console.device(1)
+                self.assertEqual(left.info().server_id, "orvane/lab")
+                left.Connect()
+                self.assertTrue(wait_state(left, tango.DevState.ON))
+                self.assertEqual(left.Port, "COM3")
+                left.Move(600.0)
+                self.assertTrue(wait_until(lambda: "GU600" in console.texts()))
+                self.assertFalse(console.device(2).Enabled)  # the second in name order is panel 2
+            finally:
+                code = console.close()
+            self.assertEqual(code, 0, console.errors())
+        finally:
+            os.environ.pop("TANGO_HOST", None)
+            database.close()
 
 
 class ManyClients(ConsoleCase):
