@@ -309,7 +309,10 @@ bool measureScan(int Readers, double& PointsPerSecond, long& Reads) {
     const std::size_t from = watch.count();
     const auto start = Clock::now();
     device.command_inout("StartScan", argument);
-    const bool ended = watch.waitFor(Tango::RUNNING, from) && watch.waitFor(Tango::ON, from + 1, std::chrono::seconds(60));
+    const bool running = watch.waitFor(Tango::RUNNING, from);
+    const bool ended = running && watch.waitFor(Tango::ON, from + 1, std::chrono::seconds(60));
+    if (!ended)
+        std::fprintf(stderr, "bench_tango: the scan %s\n", running ? "did not end" : "did not start");
     const double elapsed = seconds(Clock::now() - start);
     stop = true;
     for (std::thread& t : clients)
@@ -328,9 +331,8 @@ bool measureIdle(Idle Mode, double& CpuMs) {
     ConsoleProgram program;
     if (!program.start(Mode != Idle::Plain))
         return false;
+    StateWatch watch; // outlives the proxy, which ends its subscriptions as it goes
     std::unique_ptr<Tango::DeviceProxy> device;
-    StateWatch watch;
-    std::vector<int> ids;
     if (Mode == Idle::TangoWatched) {
         std::string name = program.deviceName();
         device = std::make_unique<Tango::DeviceProxy>(name);
@@ -340,14 +342,12 @@ bool measureIdle(Idle Mode, double& CpuMs) {
         if (!waitForState(*device, Tango::ON))
             return false;
         for (const char* attribute : {"State", "Status", "Wavelength", "ControllerName", "ScanPoint"})
-            ids.push_back(device->subscribe_event(attribute, Tango::CHANGE_EVENT, &watch));
+            device->subscribe_event(attribute, Tango::CHANGE_EVENT, &watch);
     }
     std::this_thread::sleep_for(std::chrono::seconds(3)); // start-up done
     const double before = processCpuMs(program.console.processId());
     std::this_thread::sleep_for(std::chrono::milliseconds(kIdleMs));
     CpuMs = processCpuMs(program.console.processId()) - before;
-    for (int id : ids)
-        device->unsubscribe_event(id);
     return program.console.state() == QProcess::Running;
 }
 
