@@ -16,8 +16,7 @@
 #include <algorithm>
 #include <cmath>
 
-ConsoleRemote::ConsoleRemote(TfrmMain& Window, RemoteBridge& Bridge)
-    : FWindow(Window), FBridge(Bridge) {
+ConsoleRemote::ConsoleRemote(TfrmMain& Window, RemoteBridge& Bridge) : FWindow(Window), FBridge(Bridge) {
     connect(&Window, &TfrmMain::panelChanged, this, &ConsoleRemote::changed);
     Window.installEventFilter(this);
     publishNow();
@@ -67,7 +66,8 @@ PanelState ConsoleRemote::stateOf(int Index) {
     if (searching)
         state.mode = PanelMode::Init;
     else if (!connected)
-        state.mode = FWindow.portLost(Index) && !FSearchedSinceLoss[Index] ? PanelMode::Fault : PanelMode::Off;
+        state.mode =
+            FWindow.portLost(Index) && !FSearchedSinceLoss[Index] ? PanelMode::Fault : PanelMode::Off;
     else if (f.FScanState != 0)
         state.mode = PanelMode::Running;
     else if (f.FBusy && (f.FCommand == ckInitialize || f.FCommand == ckStatus))

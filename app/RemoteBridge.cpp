@@ -52,9 +52,8 @@ RemoteBridge::Answer RemoteBridge::call(std::function<std::string()> Job, std::c
         // Posted under our lock, which the window thread takes before it reads the queue.
         QCoreApplication::postEvent(this, new QEvent(WakeEvent));
     }
-    const bool answered = FAnswered.wait_for(lock, Timeout, [&] {
-        return ticket->state == Ticket::Done || ticket->state == Ticket::Cancelled;
-    });
+    const bool answered = FAnswered.wait_for(
+        lock, Timeout, [&] { return ticket->state == Ticket::Done || ticket->state == Ticket::Cancelled; });
     if (answered) {
         if (ticket->state == Ticket::Cancelled)
             return {Outcome::ShutDown, FShutDownReason};

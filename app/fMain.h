@@ -246,7 +246,6 @@ protected:
     void closeEvent(QCloseEvent* event) override;
 
 private:
-
     void setupComponents();
     void setupDesignTimeSettings();
     void connectHandlers();

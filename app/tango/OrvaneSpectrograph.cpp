@@ -52,9 +52,11 @@ private:
 
 // An argument-less command that runs Operation on the window thread.
 Command* simple(const char* Name, std::string (ConsoleRemote::*Operation)(int)) {
-    return new Command(Name, Tango::DEV_VOID, "", [Name, Operation](OrvaneSpectrograph& Device, const CORBA::Any&) {
-        Device.run(Name, [Operation](ConsoleRemote& Remote, int Panel) { return (Remote.*Operation)(Panel); });
-    });
+    return new Command(
+        Name, Tango::DEV_VOID, "", [Name, Operation](OrvaneSpectrograph& Device, const CORBA::Any&) {
+            Device.run(Name,
+                       [Operation](ConsoleRemote& Remote, int Panel) { return (Remote.*Operation)(Panel); });
+        });
 }
 
 double extractDouble(const CORBA::Any& In) {
@@ -68,9 +70,9 @@ double extractDouble(const CORBA::Any& In) {
 std::vector<double> extractDoubles(const CORBA::Any& In, std::size_t Count, const char* Layout) {
     const Tango::DevVarDoubleArray* values = nullptr;
     if (!(In >>= values) || !values || values->length() != Count)
-        Tango::Except::throw_exception("API_IncompatibleCmdArgumentType",
-                                       std::string("expected ") + std::to_string(Count) + " values: " + Layout,
-                                       "OrvaneSpectrograph");
+        Tango::Except::throw_exception(
+            "API_IncompatibleCmdArgumentType",
+            std::string("expected ") + std::to_string(Count) + " values: " + Layout, "OrvaneSpectrograph");
     std::vector<double> out;
     for (CORBA::ULong i = 0; i < values->length(); ++i)
         out.push_back((*values)[i]);
@@ -83,7 +85,8 @@ using Read = std::function<void(OrvaneSpectrograph&, Tango::Attribute&)>;
 
 class ScalarAttr : public Tango::Attr {
 public:
-    ScalarAttr(const char* Name, long Type, Read Body) : Tango::Attr(Name, Type, Tango::READ), FBody(std::move(Body)) {}
+    ScalarAttr(const char* Name, long Type, Read Body)
+        : Tango::Attr(Name, Type, Tango::READ), FBody(std::move(Body)) {}
     void read(Tango::DeviceImpl* Device, Tango::Attribute& Attribute) override {
         FBody(static_cast<OrvaneSpectrograph&>(*Device), Attribute);
     }
@@ -138,9 +141,8 @@ void OrvaneSpectrograph::run(const char* CommandName,
                              const std::function<std::string(ConsoleRemote&, int)>& Operation) {
     ConsoleRemote* remote = OrvaneSpectrographClass::Remote;
     const int panel = FPanel;
-    const RemoteBridge::Answer answer =
-        OrvaneSpectrographClass::Bridge->call([remote, panel, Operation] { return Operation(*remote, panel); },
-                                              CallTimeout);
+    const RemoteBridge::Answer answer = OrvaneSpectrographClass::Bridge->call(
+        [remote, panel, Operation] { return Operation(*remote, panel); }, CallTimeout);
     const std::string origin = std::string("OrvaneSpectrograph::") + CommandName;
     switch (answer.outcome) {
     case RemoteBridge::Outcome::Done:
@@ -172,25 +174,26 @@ void OrvaneSpectrographClass::command_factory() {
     command_list.push_back(simple("Connect", &ConsoleRemote::connectPanel));
     command_list.push_back(simple("Disconnect", &ConsoleRemote::disconnectPanel));
     command_list.push_back(simple("Initialize", &ConsoleRemote::initialize));
-    command_list.push_back(new Command("Move", Tango::DEV_DOUBLE, "wavelength, nm",
-                                       [](OrvaneSpectrograph& Device, const CORBA::Any& In) {
-                                           const double nm = extractDouble(In);
-                                           Device.run("Move", [nm](ConsoleRemote& R, int P) { return R.move(P, nm); });
-                                       }));
     command_list.push_back(new Command(
-        "MoveWithGrating", Tango::DEVVAR_DOUBLEARRAY, "[grating 1 to 3, wavelength nm]",
-        [](OrvaneSpectrograph& Device, const CORBA::Any& In) {
-            const std::vector<double> v = extractDoubles(In, 2, "[grating, wavelength nm]");
-            Device.run("MoveWithGrating",
-                       [v](ConsoleRemote& R, int P) { return R.moveWithGrating(P, v[0], v[1]); });
+        "Move", Tango::DEV_DOUBLE, "wavelength, nm", [](OrvaneSpectrograph& Device, const CORBA::Any& In) {
+            const double nm = extractDouble(In);
+            Device.run("Move", [nm](ConsoleRemote& R, int P) { return R.move(P, nm); });
         }));
-    command_list.push_back(new Command("Jog", Tango::DEV_DOUBLE, "signed step, nm",
-                                       [](OrvaneSpectrograph& Device, const CORBA::Any& In) {
-                                           const double step = extractDouble(In);
-                                           Device.run("Jog", [step](ConsoleRemote& R, int P) { return R.jog(P, step); });
-                                       }));
+    command_list.push_back(
+        new Command("MoveWithGrating", Tango::DEVVAR_DOUBLEARRAY, "[grating 1 to 3, wavelength nm]",
+                    [](OrvaneSpectrograph& Device, const CORBA::Any& In) {
+                        const std::vector<double> v = extractDoubles(In, 2, "[grating, wavelength nm]");
+                        Device.run("MoveWithGrating",
+                                   [v](ConsoleRemote& R, int P) { return R.moveWithGrating(P, v[0], v[1]); });
+                    }));
     command_list.push_back(new Command(
-        "StartScan", Tango::DEVVAR_DOUBLEARRAY, "[start nm, end nm, resolution nm, scan time s, number of scans]",
+        "Jog", Tango::DEV_DOUBLE, "signed step, nm", [](OrvaneSpectrograph& Device, const CORBA::Any& In) {
+            const double step = extractDouble(In);
+            Device.run("Jog", [step](ConsoleRemote& R, int P) { return R.jog(P, step); });
+        }));
+    command_list.push_back(new Command(
+        "StartScan", Tango::DEVVAR_DOUBLEARRAY,
+        "[start nm, end nm, resolution nm, scan time s, number of scans]",
         [](OrvaneSpectrograph& Device, const CORBA::Any& In) {
             const std::vector<double> v =
                 extractDoubles(In, 5, "[start nm, end nm, resolution nm, scan time s, number of scans]");

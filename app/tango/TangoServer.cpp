@@ -52,7 +52,8 @@ bool reachable(const std::string& TangoHost) {
             continue;
         bool connected = false;
         for (addrinfo* a = found; a && !connected; a = a->ai_next) {
-            const int fd = ::socket(a->ai_family, a->ai_socktype | SOCK_NONBLOCK | SOCK_CLOEXEC, a->ai_protocol);
+            const int fd =
+                ::socket(a->ai_family, a->ai_socktype | SOCK_NONBLOCK | SOCK_CLOEXEC, a->ai_protocol);
             if (fd < 0)
                 continue;
             if (::connect(fd, a->ai_addr, a->ai_addrlen) == 0) {
@@ -61,8 +62,8 @@ bool reachable(const std::string& TangoHost) {
                 pollfd p{fd, POLLOUT, 0};
                 int error = 0;
                 socklen_t length = sizeof error;
-                connected = ::poll(&p, 1, 1000) == 1 && ::getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &length) == 0 &&
-                            error == 0;
+                connected = ::poll(&p, 1, 1000) == 1 &&
+                            ::getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &length) == 0 && error == 0;
             }
             ::close(fd);
         }

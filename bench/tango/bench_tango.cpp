@@ -40,7 +40,7 @@
 
 namespace {
 
-constexpr int kMoves = 300;       // each way, in rounds that alternate the two paths
+constexpr int kMoves = 300; // each way, in rounds that alternate the two paths
 constexpr int kRounds = 10;
 constexpr int kReaders = 20;      // clients reading Wavelength
 constexpr int kReadPeriodMs = 10; // 100 Hz each
@@ -106,8 +106,8 @@ struct ConsoleProgram {
         const QString ports = dir.filePath(QStringLiteral("ports"));
         sim.start(QStringLiteral(ORVANE_SIM_PATH),
                   {QStringLiteral("--port-dir"), ports, QStringLiteral("--baud"), QStringLiteral("0"),
-                   QStringLiteral("--speed"), QStringLiteral("0"), QStringLiteral("--init-ms"), QStringLiteral("0"),
-                   QStringLiteral("--grating-ms"), QStringLiteral("0")});
+                   QStringLiteral("--speed"), QStringLiteral("0"), QStringLiteral("--init-ms"),
+                   QStringLiteral("0"), QStringLiteral("--grating-ms"), QStringLiteral("0")});
         if (!runUntil([&] { return QFile::exists(ports + QStringLiteral("/COM5")); }, 10000))
             return false;
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
@@ -156,10 +156,12 @@ public:
         return FStates.size();
     }
     // Waits for State after the first From events.
-    bool waitFor(Tango::DevState State, std::size_t From, std::chrono::milliseconds Bound = std::chrono::seconds(10)) {
+    bool waitFor(Tango::DevState State, std::size_t From,
+                 std::chrono::milliseconds Bound = std::chrono::seconds(10)) {
         std::unique_lock lock(FMutex);
         return FChanged.wait_for(lock, Bound, [&] {
-            return std::find(FStates.begin() + std::min(From, FStates.size()), FStates.end(), State) != FStates.end();
+            return std::find(FStates.begin() + std::min(From, FStates.size()), FStates.end(), State) !=
+                   FStates.end();
         });
     }
 
@@ -331,23 +333,33 @@ bool measureIdle(Idle Mode, double& CpuMs) {
     ConsoleProgram program;
     if (!program.start(Mode != Idle::Plain))
         return false;
-    StateWatch watch; // outlives the proxy, which ends its subscriptions as it goes
-    std::unique_ptr<Tango::DeviceProxy> device;
+    // The monitoring client is a PyTango script of its own, as a lab's would be.
+    QProcess client;
     if (Mode == Idle::TangoWatched) {
-        std::string name = program.deviceName();
-        device = std::make_unique<Tango::DeviceProxy>(name);
-        if (!waitForDevice(*device))
+        const QString script =
+            QStringLiteral("import sys, time, tango\n"
+                           "d = tango.DeviceProxy(sys.argv[1])\n"
+                           "for _ in range(300):\n"
+                           "    try:\n"
+                           "        d.ping(); break\n"
+                           "    except tango.DevFailed: time.sleep(0.1)\n"
+                           "d.Connect()\n"
+                           "while d.state() != tango.DevState.ON: time.sleep(0.05)\n"
+                           "for a in ('State', 'Status', 'Wavelength', 'ControllerName', 'ScanPoint'):\n"
+                           "    d.subscribe_event(a, tango.EventType.CHANGE_EVENT, lambda e: None)\n"
+                           "print('ready', flush=True)\n"
+                           "time.sleep(3600)\n");
+        client.start(QStringLiteral("/usr/bin/python3"),
+                     {QStringLiteral("-c"), script, QString::fromStdString(program.deviceName())});
+        if (!client.waitForReadyRead(60000) || !client.readLine().startsWith("ready"))
             return false;
-        device->command_inout("Connect");
-        if (!waitForState(*device, Tango::ON))
-            return false;
-        for (const char* attribute : {"State", "Status", "Wavelength", "ControllerName", "ScanPoint"})
-            device->subscribe_event(attribute, Tango::CHANGE_EVENT, &watch);
     }
     std::this_thread::sleep_for(std::chrono::seconds(3)); // start-up done
     const double before = processCpuMs(program.console.processId());
     std::this_thread::sleep_for(std::chrono::milliseconds(kIdleMs));
     CpuMs = processCpuMs(program.console.processId()) - before;
+    client.kill();
+    client.waitForFinished(5000);
     return program.console.state() == QProcess::Running;
 }
 
@@ -366,7 +378,8 @@ int main(int argc, char** argv) {
         return 1;
     }
     const double tangoMedian = median(moves.tango), windowMedian = median(moves.window);
-    std::printf("Move until the panel stands again (%d each, %d alternating rounds), median:\n", kMoves, kRounds);
+    std::printf("Move until the panel stands again (%d each, %d alternating rounds), median:\n", kMoves,
+                kRounds);
     std::printf("  window path (the same operation on the window thread): %.3f ms\n", windowMedian);
     std::printf("  through Tango (client in another process, State ON event): %.3f ms\n", tangoMedian);
     std::printf("  Tango adds %.3f ms (goal < 1 ms), ratio %.2fx\n", tangoMedian - windowMedian,
@@ -384,7 +397,8 @@ int main(int argc, char** argv) {
                 100 * quietRate / ideal);
     std::printf("  %d clients reading at 100 Hz each: %.1f points/s, %.1f%% of ideal (goal >= 95%%), "
                 "%.2fx the scan with no client; %ld reads\n",
-                kReaders, busyRate, 100 * busyRate / ideal, quietRate > 0 ? busyRate / quietRate : 0.0, busyReads);
+                kReaders, busyRate, 100 * busyRate / ideal, quietRate > 0 ? busyRate / quietRate : 0.0,
+                busyReads);
 
     double idlePlain = 0, idleTango = 0, idleWatched = 0;
     if (!measureIdle(Idle::Plain, idlePlain) || !measureIdle(Idle::Tango, idleTango) ||
@@ -393,8 +407,8 @@ int main(int argc, char** argv) {
         return 1;
     }
     std::printf("Idle CPU over %d s (goal < 20 ms with --tango):\n", kIdleMs / 1000);
-    std::printf("  console without --tango:                                  %.3f ms\n", idlePlain);
-    std::printf("  console with --tango, no client:                          %.3f ms\n", idleTango);
-    std::printf("  console with --tango, panel connected, a client subscribed: %.3f ms\n", idleWatched);
+    std::printf("  console without --tango:                                      %.3f ms\n", idlePlain);
+    std::printf("  console with --tango, no client:                              %.3f ms\n", idleTango);
+    std::printf("  console with --tango, panel connected, a client subscribed:   %.3f ms\n", idleWatched);
     return 0;
 }

@@ -84,15 +84,19 @@ TEST(CommandLineAnswers, TangoOptionsEachStartTheServerAndABadPortIsRefused) {
     EXPECT_EQ(plain.tangoPort, 0);
     EXPECT_EQ(plain.tangoListen, "127.0.0.1");
     EXPECT_EQ(plain.tangoInstance, "1");
-    const Decision fixed = parse({"--tango-port", "10000", "--tango-listen=0.0.0.0", "--tango-instance", "lab2"});
+    const Decision fixed =
+        parse({"--tango-port", "10000", "--tango-listen=0.0.0.0", "--tango-instance", "lab2"});
     EXPECT_TRUE(fixed.run);
     EXPECT_TRUE(fixed.tango);
     EXPECT_EQ(fixed.tangoPort, 10000);
     EXPECT_EQ(fixed.tangoListen, "0.0.0.0");
     EXPECT_EQ(fixed.tangoInstance, "lab2");
-    for (const std::vector<std::string>& args :
-         {std::vector<std::string>{"--tango-port", "0"}, {"--tango-port", "65536"}, {"--tango-port", "10000x"},
-          {"--tango-port"}, {"--tango-listen="}, {"--tango=1"}}) {
+    for (const std::vector<std::string>& args : {std::vector<std::string>{"--tango-port", "0"},
+                                                 {"--tango-port", "65536"},
+                                                 {"--tango-port", "10000x"},
+                                                 {"--tango-port"},
+                                                 {"--tango-listen="},
+                                                 {"--tango=1"}}) {
         const Decision d = parse(args);
         EXPECT_FALSE(d.run) << args.front();
         EXPECT_EQ(d.exitCode, 2);

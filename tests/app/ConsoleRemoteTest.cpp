@@ -2,8 +2,8 @@
 // system's request thread would, runs the panel's own operation on the window thread, so that the window
 // shows it, the log has it and the wire carries the bytes a click sends; a command the panel cannot take
 // changes nothing and sends nothing.
-#include "ConsoleFixture.h"
 #include "ConsoleRemote.h"
+#include "ConsoleFixture.h"
 #include "RemoteBridge.h"
 
 #include <future>
@@ -70,7 +70,8 @@ TEST_F(RemoteControl, AClientsMoveIsTheClicksMoveOnTheWireInTheWindowAndInTheLog
     EXPECT_TRUE(connected.enabled);
 
     const std::size_t from = mark(3);
-    ASSERT_EQ(command([](ConsoleRemote& r) { return r.move(0, 532.5); }).outcome, RemoteBridge::Outcome::Done);
+    ASSERT_EQ(command([](ConsoleRemote& r) { return r.move(0, 532.5); }).outcome,
+              RemoteBridge::Outcome::Done);
     ASSERT_TRUE(waitForBytes(3, from, "GU532.5\r"));
     ASSERT_TRUE(waitForLog(0, QStringLiteral("Moving Ok")));
     ASSERT_TRUE(waitForMode(0, PanelMode::On));
@@ -120,9 +121,15 @@ TEST_F(RemoteControl, ACommandThePanelCannotTakeNowChangesNothingAndSendsNothing
              [](ConsoleRemote& r) { return r.move(0, -1); },
              [](ConsoleRemote& r) { return r.moveWithGrating(0, 4, 600); },
              [](ConsoleRemote& r) { return r.moveWithGrating(0, 1.5, 600); },
-             [](ConsoleRemote& r) { return r.startScan(0, {500, 510, 0, 1, 1}); },
-             [](ConsoleRemote& r) { return r.startScan(0, {510, 500, 5, 1, 1}); },
-             [](ConsoleRemote& r) { return r.startScan(0, {500, 510, 5, 1, 0.5}); },
+             [](ConsoleRemote& r) {
+                 return r.startScan(0, {500, 510, 0, 1, 1});
+             },
+             [](ConsoleRemote& r) {
+                 return r.startScan(0, {510, 500, 5, 1, 1});
+             },
+             [](ConsoleRemote& r) {
+                 return r.startScan(0, {500, 510, 5, 1, 0.5});
+             },
              [](ConsoleRemote& r) { return r.pauseScan(0); },
          })
         EXPECT_EQ(command(bad).outcome, RemoteBridge::Outcome::Refused);
@@ -149,7 +156,9 @@ TEST_F(RemoteControl, ACommandThePanelCannotTakeNowChangesNothingAndSendsNothing
 TEST_F(RemoteControl, AClientsScanFillsTheScanBoxAndPausesContinuesAndStopsAsTheButtonsDo) {
     startRemote({orvanesim::ControllerConfig::instant(3)});
     connectRemotely(0, 3);
-    ASSERT_EQ(command([](ConsoleRemote& r) { return r.startScan(0, {500, 510, 5, 30, 2}); }).outcome,
+    ASSERT_EQ(command([](ConsoleRemote& r) {
+                  return r.startScan(0, {500, 510, 5, 30, 2});
+              }).outcome,
               RemoteBridge::Outcome::Done);
     EXPECT_EQ(window->txtScanStart1->text(), QStringLiteral("500"));
     EXPECT_EQ(window->txtScanEnd1->text(), QStringLiteral("510"));
@@ -163,11 +172,14 @@ TEST_F(RemoteControl, AClientsScanFillsTheScanBoxAndPausesContinuesAndStopsAsThe
     ASSERT_EQ(command([](ConsoleRemote& r) { return r.pauseScan(0); }).outcome, RemoteBridge::Outcome::Done);
     EXPECT_EQ(window->btnScan1->text(), QStringLiteral("CONTINUE"));
     ASSERT_TRUE(waitFor([&] { return bridge->snapshot(0).scanPaused; }));
-    EXPECT_EQ(command([](ConsoleRemote& r) { return r.pauseScan(0); }).outcome, RemoteBridge::Outcome::Refused);
-    ASSERT_EQ(command([](ConsoleRemote& r) { return r.continueScan(0); }).outcome, RemoteBridge::Outcome::Done);
+    EXPECT_EQ(command([](ConsoleRemote& r) { return r.pauseScan(0); }).outcome,
+              RemoteBridge::Outcome::Refused);
+    ASSERT_EQ(command([](ConsoleRemote& r) { return r.continueScan(0); }).outcome,
+              RemoteBridge::Outcome::Done);
     EXPECT_EQ(window->btnScan1->text(), QStringLiteral("PAUSE"));
     // Nothing else while the scan runs.
-    EXPECT_EQ(command([](ConsoleRemote& r) { return r.move(0, 600); }).outcome, RemoteBridge::Outcome::Refused);
+    EXPECT_EQ(command([](ConsoleRemote& r) { return r.move(0, 600); }).outcome,
+              RemoteBridge::Outcome::Refused);
     ASSERT_EQ(command([](ConsoleRemote& r) { return r.stopScan(0); }).outcome, RemoteBridge::Outcome::Done);
     EXPECT_EQ(window->btnScan1->text(), QStringLiteral("SCAN"));
     ASSERT_TRUE(waitFor([&] { return bridge->snapshot(0).mode != PanelMode::Running; }));
@@ -180,7 +192,8 @@ TEST_F(RemoteControl, ALostPortIsAFaultUntilTheUserSearchesAgain) {
     ASSERT_TRUE(waitForMode(0, PanelMode::Fault));
     EXPECT_EQ(bridge->snapshot(0).status.rfind("Connection lost. COM3", 0), 0u) << bridge->snapshot(0).status;
     // The search that follows finds nothing: the panel is then merely off.
-    ASSERT_EQ(command([](ConsoleRemote& r) { return r.connectPanel(0); }).outcome, RemoteBridge::Outcome::Done);
+    ASSERT_EQ(command([](ConsoleRemote& r) { return r.connectPanel(0); }).outcome,
+              RemoteBridge::Outcome::Done);
     ASSERT_TRUE(waitForLog(0, QStringLiteral("Connection failure!!!")));
     ASSERT_TRUE(waitForMode(0, PanelMode::Off));
 }

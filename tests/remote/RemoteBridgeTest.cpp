@@ -50,7 +50,8 @@ TEST(RemoteBridge, JobsRunOnTheWindowThreadAndTheirAnswersReachTheCaller) {
             },
             5s);
     });
-    auto refused = std::async(std::launch::async, [&] { return bridge.call([] { return std::string("busy"); }, 5s); });
+    auto refused =
+        std::async(std::launch::async, [&] { return bridge.call([] { return std::string("busy"); }, 5s); });
     ASSERT_TRUE(spinUntil([&] { return done.wait_for(0s) == std::future_status::ready; }));
     ASSERT_TRUE(spinUntil([&] { return refused.wait_for(0s) == std::future_status::ready; }));
     EXPECT_EQ(done.get().outcome, RemoteBridge::Outcome::Done);
@@ -161,7 +162,8 @@ TEST(RemoteBridge, ManyClientsCommandAndReadWhileTheWindowPublishes) {
             for (int i = 0; i < callsEach; ++i) {
                 const PanelState s = bridge.snapshot(c % 2);
                 (void)s;
-                if (bridge.call([&] { return ++counter, std::string(); }, 5s).outcome == RemoteBridge::Outcome::Done)
+                if (bridge.call([&] { return ++counter, std::string(); }, 5s).outcome ==
+                    RemoteBridge::Outcome::Done)
                     ++done;
             }
             ++finished;

@@ -140,14 +140,16 @@ int main(int argc, char** argv) {
     if (!commandLog.empty()) {
         log = std::fopen(commandLog.c_str(), "a");
         if (!log) {
-            std::fprintf(stderr, "orvane-sim: cannot write %s: %s\n", commandLog.c_str(), std::strerror(errno));
+            std::fprintf(stderr, "orvane-sim: cannot write %s: %s\n", commandLog.c_str(),
+                         std::strerror(errno));
             return 1;
         }
         sim.onCommand = [log](int com, const std::string& command) {
             timespec now{};
             clock_gettime(CLOCK_MONOTONIC, &now);
-            std::fprintf(log, "%lld COM%d %s\n", static_cast<long long>(now.tv_sec) * 1000000000LL + now.tv_nsec,
-                         com, command.c_str());
+            std::fprintf(log, "%lld COM%d %s\n",
+                         static_cast<long long>(now.tv_sec) * 1000000000LL + now.tv_nsec, com,
+                         command.c_str());
             std::fflush(log);
         };
     }
