@@ -396,6 +396,50 @@ class DisconnectAndHangup(ConsoleCase):
         self.assertTrue(self.dev.status().startswith("Connection lost. COM3"), self.dev.status())
 
 
+def listening_addresses(port):
+    """The local addresses of the TCP sockets listening on Port (IPv4)."""
+    found = []
+    with open("/proc/net/tcp") as table:
+        for row in list(table)[1:]:
+            local, state = row.split()[1], row.split()[3]
+            address, hex_port = local.split(":")
+            if state == "0A" and int(hex_port, 16) == port:
+                found.append(socket.inet_ntoa(bytes.fromhex(address)[::-1]))
+    return found
+
+
+def network_address():
+    """One of this machine's IPv4 addresses other than the loopback, or None."""
+    out = subprocess.run(["ip", "-4", "-o", "addr", "show", "scope", "global"], capture_output=True,
+                         text=True).stdout.split()
+    return next((word.split("/")[0] for i, word in enumerate(out) if i > 0 and out[i - 1] == "inet"), None)
+
+
+class Listen(unittest.TestCase):
+    def test_loopback_by_default_and_the_network_when_asked(self):
+        console = Console()
+        try:
+            self.assertEqual(listening_addresses(console.port), ["127.0.0.1"])
+        finally:
+            self.assertEqual(console.close(), 0, console.errors())
+        address = network_address()
+        if address is None:
+            self.skipTest("no network address on this machine")
+        port = free_port()
+        console = Console(tango_args=["--tango-port", str(port), "--tango-listen", "0.0.0.0"],
+                          device_names=[f"tango://{address}:{port}/orvane/spectrograph/{n}#dbase=no"
+                                        for n in (1, 2)])
+        try:
+            self.assertEqual(listening_addresses(port), ["0.0.0.0"])
+            device = console.device(1)
+            events = Events(device, "State")
+            device.Connect()
+            self.assertTrue(events.wait_for(tango.DevState.ON), events.seen())
+            events.close()
+        finally:
+            self.assertEqual(console.close(), 0, console.errors())
+
+
 class Database(unittest.TestCase):
     """With TANGO_HOST set, the devices are those registered for the server instance, named as any."""
 
