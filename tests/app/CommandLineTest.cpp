@@ -216,7 +216,10 @@ TEST_F(ConsoleProcess, ATangoPortInUseEndsWithTheReason) {
     ::close(taken);
     ASSERT_TRUE(r.finished) << "crashed or hung: " << r.err.toStdString();
     EXPECT_EQ(r.code, 1);
-    EXPECT_TRUE(r.err.contains(QStringLiteral("Tango server cannot start"))) << r.err.toStdString();
+    EXPECT_TRUE(r.err.contains(
+        QStringLiteral("orvane: the Tango server cannot listen on 127.0.0.1:%1 (is the port in use?)")
+            .arg(ntohs(address.sin_port))))
+        << r.err.toStdString();
 }
 
 TEST_F(ConsoleProcess, AnUnknownArgumentIsRefusedWithTheUsage) {
