@@ -44,8 +44,6 @@ public:
     }
     bool is_allowed(Tango::DeviceImpl*, const CORBA::Any&) override { return true; }
 
-    using Tango::Command::extract;
-
 private:
     Execute FBody;
 };
@@ -83,10 +81,17 @@ std::vector<double> extractDoubles(const CORBA::Any& In, std::size_t Count, cons
 
 using Read = std::function<void(OrvaneSpectrograph&, Tango::Attribute&)>;
 
-class ScalarAttr : public Tango::Attr {
+// A read-only attribute whose reads run Body; Base is Tango's scalar or spectrum description.
+template <typename Base> class ReadOnly : public Base {
 public:
-    ScalarAttr(const char* Name, long Type, Read Body)
-        : Tango::Attr(Name, Type, Tango::READ), FBody(std::move(Body)) {}
+    template <typename... Shape>
+    ReadOnly(const char* Name, long Type, const char* Unit, Read Body, Shape... Size)
+        : Base(Name, Type, Tango::READ, Size...), FBody(std::move(Body)) {
+        Tango::UserDefaultAttrProp props;
+        if (*Unit)
+            props.set_unit(Unit);
+        this->set_default_properties(props);
+    }
     void read(Tango::DeviceImpl* Device, Tango::Attribute& Attribute) override {
         FBody(static_cast<OrvaneSpectrograph&>(*Device), Attribute);
     }
@@ -95,17 +100,37 @@ private:
     Read FBody;
 };
 
-class SpectrumAttr : public Tango::SpectrumAttr {
-public:
-    SpectrumAttr(const char* Name, long Type, Read Body)
-        : Tango::SpectrumAttr(Name, Type, Tango::READ, 3), FBody(std::move(Body)) {}
-    void read(Tango::DeviceImpl* Device, Tango::Attribute& Attribute) override {
-        FBody(static_cast<OrvaneSpectrograph&>(*Device), Attribute);
-    }
+// A scalar read from the published state into the device's buffer Slot.
+template <typename T, typename Get>
+Tango::Attr* scalar(const char* Name, long Type, const char* Unit, T OrvaneSpectrograph::Buffers::*Slot,
+                    Get Value) {
+    return new ReadOnly<Tango::Attr>(Name, Type, Unit,
+                                     [Slot, Value](OrvaneSpectrograph& D, Tango::Attribute& A) {
+                                         T& buffer = D.buffers.*Slot;
+                                         buffer = Value(D.readState());
+                                         A.set_value(&buffer);
+                                     });
+}
 
-private:
-    Read FBody;
-};
+// A spectrum of the grating table, up to three values.
+template <typename T, typename Get>
+Tango::Attr* spectrum(const char* Name, long Type, const char* Unit,
+                      std::vector<T> OrvaneSpectrograph::Buffers::*Slot, Get Values) {
+    return new ReadOnly<Tango::SpectrumAttr>(
+        Name, Type, Unit,
+        [Slot, Values](OrvaneSpectrograph& D, Tango::Attribute& A) {
+            std::vector<T>& buffer = D.buffers.*Slot;
+            const auto& values = Values(D.readState());
+            buffer.assign(values.begin(), values.end());
+            A.set_value(buffer.data(), static_cast<long>(buffer.size()));
+        },
+        3L);
+}
+
+// Tango takes strings as char*; the state read for the request keeps them alive until its reply is sent.
+Tango::DevString text(const std::string& Text) {
+    return const_cast<char*>(Text.c_str());
+}
 
 } // namespace
 
@@ -206,77 +231,31 @@ void OrvaneSpectrographClass::command_factory() {
 }
 
 void OrvaneSpectrographClass::attribute_factory(std::vector<Tango::Attr*>& Attributes) {
-    auto scalar = [&](const char* Name, long Type, const char* Unit, Read Body) {
-        auto* attr = new ScalarAttr(Name, Type, std::move(Body));
-        Tango::UserDefaultAttrProp props;
-        if (*Unit)
-            props.set_unit(Unit);
-        attr->set_default_properties(props);
-        Attributes.push_back(attr);
-    };
-    scalar("Wavelength", Tango::DEV_DOUBLE, "nm", [](OrvaneSpectrograph& D, Tango::Attribute& A) {
-        OrvaneSpectrograph::Buffers& b = D.buffers;
-        b.wavelength = D.readState().wavelength;
-        A.set_value(&b.wavelength);
-    });
-    scalar("ControllerName", Tango::DEV_STRING, "", [](OrvaneSpectrograph& D, Tango::Attribute& A) {
-        OrvaneSpectrograph::Buffers& b = D.buffers;
-        b.name = const_cast<char*>(D.readState().controllerName.c_str());
-        A.set_value(&b.name);
-    });
-    scalar("Port", Tango::DEV_STRING, "", [](OrvaneSpectrograph& D, Tango::Attribute& A) {
-        OrvaneSpectrograph::Buffers& b = D.buffers;
-        b.port = const_cast<char*>(D.readState().port.c_str());
-        A.set_value(&b.port);
-    });
-    scalar("Grating", Tango::DEV_LONG, "", [](OrvaneSpectrograph& D, Tango::Attribute& A) {
-        OrvaneSpectrograph::Buffers& b = D.buffers;
-        b.grating = D.readState().grating;
-        A.set_value(&b.grating);
-    });
-    auto spectrum = [&](const char* Name, long Type, const char* Unit, Read Body) {
-        auto* attr = new SpectrumAttr(Name, Type, std::move(Body));
-        Tango::UserDefaultAttrProp props;
-        if (*Unit)
-            props.set_unit(Unit);
-        attr->set_default_properties(props);
-        Attributes.push_back(attr);
-    };
-    spectrum("Grooves", Tango::DEV_LONG, "lines/mm", [](OrvaneSpectrograph& D, Tango::Attribute& A) {
-        OrvaneSpectrograph::Buffers& b = D.buffers;
-        b.grooves.assign(D.readState().grooves.begin(), D.readState().grooves.end());
-        A.set_value(b.grooves.data(), static_cast<long>(b.grooves.size()));
-    });
-    spectrum("Blazes", Tango::DEV_DOUBLE, "nm", [](OrvaneSpectrograph& D, Tango::Attribute& A) {
-        OrvaneSpectrograph::Buffers& b = D.buffers;
-        b.blazes = D.readState().blazes;
-        A.set_value(b.blazes.data(), static_cast<long>(b.blazes.size()));
-    });
-    scalar("ScanPoint", Tango::DEV_LONG, "", [](OrvaneSpectrograph& D, Tango::Attribute& A) {
-        OrvaneSpectrograph::Buffers& b = D.buffers;
-        b.scanPoint = D.readState().scanPoint;
-        A.set_value(&b.scanPoint);
-    });
-    scalar("ScanPoints", Tango::DEV_LONG, "", [](OrvaneSpectrograph& D, Tango::Attribute& A) {
-        OrvaneSpectrograph::Buffers& b = D.buffers;
-        b.scanPoints = D.readState().scanPoints;
-        A.set_value(&b.scanPoints);
-    });
-    scalar("ScanPass", Tango::DEV_LONG, "", [](OrvaneSpectrograph& D, Tango::Attribute& A) {
-        OrvaneSpectrograph::Buffers& b = D.buffers;
-        b.scanPass = D.readState().scanPass;
-        A.set_value(&b.scanPass);
-    });
-    scalar("ScanPaused", Tango::DEV_BOOLEAN, "", [](OrvaneSpectrograph& D, Tango::Attribute& A) {
-        OrvaneSpectrograph::Buffers& b = D.buffers;
-        b.scanPaused = D.readState().scanPaused;
-        A.set_value(&b.scanPaused);
-    });
-    scalar("Enabled", Tango::DEV_BOOLEAN, "", [](OrvaneSpectrograph& D, Tango::Attribute& A) {
-        OrvaneSpectrograph::Buffers& b = D.buffers;
-        b.enabled = D.readState().enabled;
-        A.set_value(&b.enabled);
-    });
+    using B = OrvaneSpectrograph::Buffers;
+    Attributes.push_back(scalar("Wavelength", Tango::DEV_DOUBLE, "nm", &B::wavelength,
+                                [](const PanelState& s) { return s.wavelength; }));
+    Attributes.push_back(scalar("ControllerName", Tango::DEV_STRING, "", &B::name,
+                                [](const PanelState& s) { return text(s.controllerName); }));
+    Attributes.push_back(
+        scalar("Port", Tango::DEV_STRING, "", &B::port, [](const PanelState& s) { return text(s.port); }));
+    Attributes.push_back(
+        scalar("Grating", Tango::DEV_LONG, "", &B::grating, [](const PanelState& s) { return s.grating; }));
+    Attributes.push_back(spectrum(
+        "Grooves", Tango::DEV_LONG, "lines/mm", &B::grooves,
+        [](const PanelState& s) -> const auto& { return s.grooves; }));
+    Attributes.push_back(spectrum(
+        "Blazes", Tango::DEV_DOUBLE, "nm", &B::blazes,
+        [](const PanelState& s) -> const auto& { return s.blazes; }));
+    Attributes.push_back(scalar("ScanPoint", Tango::DEV_LONG, "", &B::scanPoint,
+                                [](const PanelState& s) { return s.scanPoint; }));
+    Attributes.push_back(scalar("ScanPoints", Tango::DEV_LONG, "", &B::scanPoints,
+                                [](const PanelState& s) { return s.scanPoints; }));
+    Attributes.push_back(scalar("ScanPass", Tango::DEV_LONG, "", &B::scanPass,
+                                [](const PanelState& s) { return s.scanPass; }));
+    Attributes.push_back(scalar("ScanPaused", Tango::DEV_BOOLEAN, "", &B::scanPaused,
+                                [](const PanelState& s) { return s.scanPaused; }));
+    Attributes.push_back(scalar("Enabled", Tango::DEV_BOOLEAN, "", &B::enabled,
+                                [](const PanelState& s) { return s.enabled; }));
 }
 
 void OrvaneSpectrographClass::device_factory(const Tango::DevVarStringArray* Names) {

@@ -61,8 +61,8 @@ public:
     static OrvaneSpectrographClass* init(const char* Name);
     static OrvaneSpectrographClass* instance() { return FInstance; }
 
-    // Set before the server starts: where devices send their work, and the device names in panel order
-    // (names not listed are given panels in the order the database lists them).
+    // Set before the server starts: where the devices send their work. The devices are given to the panels
+    // in the alphabetical order of their names.
     static RemoteBridge* Bridge;
     static ConsoleRemote* Remote;
 

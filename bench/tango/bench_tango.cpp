@@ -193,6 +193,20 @@ bool waitForState(Tango::DeviceProxy& Device, Tango::DevState State, int BoundMs
     return false;
 }
 
+// Starts the console program and connects its panel 1 through Tango; null when either fails.
+std::unique_ptr<Tango::DeviceProxy> connectedPanel(ConsoleProgram& Program) {
+    if (!Program.start(true))
+        return nullptr;
+    std::string name = Program.deviceName();
+    auto device = std::make_unique<Tango::DeviceProxy>(name);
+    if (!waitForDevice(*device))
+        return nullptr;
+    device->command_inout("Connect");
+    if (!waitForState(*device, Tango::ON))
+        return nullptr;
+    return device;
+}
+
 // Time of each Move until State ON through Tango, and of the same operation on this process's window
 // thread until the published state is On, in alternating rounds.
 struct MoveTimes {
@@ -218,15 +232,10 @@ bool measureMoves(MoveTimes& Times) {
 
     // The Tango path: the console program and a client here.
     ConsoleProgram program;
-    if (!program.start(true))
+    std::unique_ptr<Tango::DeviceProxy> proxy = connectedPanel(program);
+    if (!proxy)
         return false;
-    std::string name = program.deviceName();
-    Tango::DeviceProxy device(name);
-    if (!waitForDevice(device))
-        return false;
-    device.command_inout("Connect");
-    if (!waitForState(device, Tango::ON))
-        return false;
+    Tango::DeviceProxy& device = *proxy;
     StateWatch watch;
     const int id = device.subscribe_event("State", Tango::CHANGE_EVENT, &watch);
 
@@ -264,15 +273,10 @@ bool measureMoves(MoveTimes& Times) {
 // at 100 Hz each meanwhile; Reads counts their reads.
 bool measureScan(int Readers, double& PointsPerSecond, long& Reads) {
     ConsoleProgram program;
-    if (!program.start(true))
+    std::unique_ptr<Tango::DeviceProxy> proxy = connectedPanel(program);
+    if (!proxy)
         return false;
-    std::string name = program.deviceName();
-    Tango::DeviceProxy device(name);
-    if (!waitForDevice(device))
-        return false;
-    device.command_inout("Connect");
-    if (!waitForState(device, Tango::ON))
-        return false;
+    Tango::DeviceProxy& device = *proxy;
 
     std::atomic<bool> stop{false};
     std::atomic<long> reads{0};

@@ -3,7 +3,8 @@
 
 #include <atomic>
 #include <cstdint>
-#include <semaphore>
+
+#include <semaphore.h>
 
 // Recursive lock whose uncontended Enter/Leave cost one atomic increment and one decrement; re-entry by the
 // owner costs no atomic operation at all. The fast paths are inline: the lock is taken for every log line.
@@ -63,8 +64,9 @@ private:
     std::atomic<std::uint32_t> FOwningThread;
     // How often the owner has entered; only the owner touches it.
     std::int32_t FRecursionCount;
-    // Auto-reset wake-up: one release lets exactly one waiter through.
-    std::binary_semaphore FWakeUp;
+    // Auto-reset wake-up: one release lets exactly one waiter through. The C library's semaphore, not
+    // std::binary_semaphore: GCC 12's can miss a wake-up and leave a waiter asleep for good.
+    sem_t FWakeUp;
 };
 
 // Holds a TznOptex for one scope, so that every exit path leaves it.
