@@ -10,6 +10,7 @@ packages=(
   fonts-liberation2 xvfb xdotool x11-utils x11-xkb-utils x11vnc iproute2
   appstream desktop-file-utils dpkg-dev file
   libtango-dev python3-tango mariadb-server tango-db dbconfig-no-thanks libtango-tools
+  lintian qt6-gtk-platformtheme libgtk-3-bin dex dbus-daemon dbus-x11 python3-taurus tango-test
 )
 
 missing=()
