@@ -1,16 +1,16 @@
 #pragma once
 // The window's side of remote control: each panel's state as a client sees it, published to the bridge
-// whenever the panel changes, and the commands a client may give, each checked and then carried out by
-// the same operation as the user's click. Everything here runs on the window thread.
+// whenever the panel changes, and the commands a client may give, converted to the panel's own
+// operations, which check them as they check a click. Everything here runs on the window thread.
 
 #include "RemoteBridge.h"
 
 #include <QObject>
 
-#include <array>
 #include <string>
 
 class TfrmMain;
+class QString;
 
 // A scan as a client asks for it: the fields of the panel's scan box.
 struct ScanRequest {
@@ -26,13 +26,6 @@ class ConsoleRemote : public QObject {
 public:
     // Publishes both panels at once and from then on after every change. Window and Bridge outlive this.
     ConsoleRemote(TfrmMain& Window, RemoteBridge& Bridge);
-
-    // Wavelengths a client may ask for, in nm.
-    static constexpr double MinWavelength = 0;
-    static constexpr double MaxWavelength = 100000;
-    // The most passes and points a client's scan may have.
-    static constexpr double MaxPasses = 1000000;
-    static constexpr double MaxPoints = 10000000;
 
     // The panel's state as it is now.
     PanelState stateOf(int Index);
@@ -56,21 +49,11 @@ protected:
 private:
     void changed(int Index);
     void publishNow();
-    std::string name(int Index) const;
-    // Why the panel cannot take a command now (empty when it can): closing, disabled by the selector,
-    // searching, not connected, its terminal reading the port; and when Idle, busy or scanning.
-    std::string whyNot(int Index, bool Idle);
-    std::string checkWavelength(double Nm) const;
-    // Runs a panel operation as a click would: an error goes to the general error handler, and to the
-    // client.
-    std::string asClick(const std::function<void()>& Operation);
+    // The panel's answer for the client, with the state published first: a client that asks for the
+    // state right after its Move must see MOVING, not the state before it.
+    std::string answer(const QString& Why);
 
     TfrmMain& FWindow;
     RemoteBridge& FBridge;
     bool FRefreshQueued = false;
-    std::array<bool, 2> FSearchedSinceLoss{};
-    // The grating of a change sent and not yet answered, and the last one answered; the controller's
-    // status reply, which the window reads, comes only at the search and after an initialisation.
-    std::array<int, 2> FGratingSent{};
-    std::array<int, 2> FGratingChanged{};
 };

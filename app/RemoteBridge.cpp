@@ -2,6 +2,7 @@
 
 #include <QCoreApplication>
 #include <QEvent>
+#include <QTimer>
 
 #include <cstring>
 
@@ -74,10 +75,22 @@ bool RemoteBridge::event(QEvent* Event) {
     return true;
 }
 
-// One ticket at a time, taken off the queue before it runs: a job that waits in a nested event loop (the
-// 300 ms pause of a disconnect) lets the next ones run meanwhile, as clicks would.
+// One ticket at a time, taken off the queue before it runs.
 void RemoteBridge::runQueued() {
     for (;;) {
+        if (FHold && FHold()) {
+            // Looked at again shortly: the hold ends without any event of ours.
+            if (!FRetryArmed) {
+                FRetryArmed = true;
+                QTimer::singleShot(20, this, [this] {
+                    FRetryArmed = false;
+                    runQueued();
+                });
+            }
+            std::lock_guard lock(FMutex);
+            FWakePosted = false;
+            return;
+        }
         std::shared_ptr<Ticket> ticket;
         {
             std::lock_guard lock(FMutex);

@@ -82,6 +82,9 @@ public:
 
     // ---- Window thread ----
     void publish(int Index, const PanelState& State);
+    // While Hold says so (a message box waits for the user, say), no job runs: they wait in the queue, and
+    // their callers time out as they would for a busy window.
+    void setHold(std::function<bool()> Hold) { FHold = std::move(Hold); }
 
     // Any thread: no job runs from now on; waiting callers are answered ShutDown and waitForChanges returns
     // false. Reason is what later callers are told.
@@ -98,6 +101,9 @@ private:
         std::string reason;
     };
     void runQueued();
+
+    std::function<bool()> FHold;
+    bool FRetryArmed = false;
 
     mutable std::mutex FMutex;
     std::condition_variable FAnswered; // a ticket has left Queued or Running

@@ -24,7 +24,7 @@ QPlainTextEdit* TfrmExpertMode1::memoTerminal() const {
     return ui->memoTerminal;
 }
 TKivComm* TfrmExpertMode1::comm() const {
-    return frmMain ? frmMain->Comm1 : nullptr;
+    return frmMain ? frmMain->panel(0).comm() : nullptr;
 }
 QCheckBox* TfrmExpertMode1::expertModeBox() const {
     return frmMain ? frmMain->cbExpertMode1 : nullptr;

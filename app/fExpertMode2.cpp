@@ -23,7 +23,7 @@ QPlainTextEdit* TfrmExpertMode2::memoTerminal() const {
     return ui->memoTerminal;
 }
 TKivComm* TfrmExpertMode2::comm() const {
-    return frmMain ? frmMain->Comm2 : nullptr;
+    return frmMain ? frmMain->panel(1).comm() : nullptr;
 }
 QCheckBox* TfrmExpertMode2::expertModeBox() const {
     return frmMain ? frmMain->cbExpertMode2 : nullptr;

@@ -34,57 +34,27 @@
 #include <QStyleFactory>
 #include <QTimer>
 #include <cerrno>
+#include <limits>
 
 TfrmMain* frmMain = nullptr;
 
 namespace {
 
-// The value of a reply field "key=value": the text between the first and a second "=". A field without
-// "=" has no value, and the caller keeps what it had.
-bool fieldValue(const QString& Token, QString& Value) {
-    QStringList parts;
-    SplitTokens(Token, u"=", parts);
-    if (parts.size() < 2)
-        return false;
-    Value = parts[1];
-    return true;
-}
-
-void readInt(const QString& Token, int& Field) {
-    QString value;
-    if (fieldValue(Token, value))
-        Field = parseIntDefault(value, 0);
-}
-
-// A controller's firmware knows nothing of the user's settings: the numbers of its commands and replies
-// always carry a full stop.
-constexpr QStringView WireSeparator = u".";
-
-QString wireNumber(double Value) {
-    return formatGeneral(Value, WireSeparator);
-}
-
-void readReal(const QString& Token, double& Field) {
-    QString value;
-    if (fieldValue(Token, value))
-        Field = StrToFloatDefault(value, 0, WireSeparator);
-}
-
-void readText(const QString& Token, QString& Field) {
-    QString value;
-    if (fieldValue(Token, value))
-        Field = value;
-}
-
-// The blaze comes with its unit ("500nm"): the number is the value without its last two characters.
-void readBlaze(const QString& Token, double& Field) {
-    QString value;
-    if (fieldValue(Token, value))
-        Field = value.size() < 2 ? 0 : StrToFloatDefault(QStringView(value).chopped(2), 0, WireSeparator);
-}
-
-constexpr int ConnectPortCount = 22;    // "COM1" to "COM22"
 constexpr int LogPaneLineLimit = 10000; // the pane is emptied at the line after
+
+// The text an edit had when it was last committed or written by the window: a commit is an edit that
+// finished with a text different from it.
+constexpr char CommittedTextProperty[] = "orvaneCommittedText";
+
+void writeBack(QLineEdit* Edit, const QString& Text) {
+    Edit->setProperty(CommittedTextProperty, Text);
+    Edit->setText(Text);
+}
+
+// A typed number, or NaN when the text is none: a typo never becomes 0 nm.
+double typedNumber(const QLineEdit* Edit) {
+    return StrToFloatDefault(Edit->text(), std::numeric_limits<double>::quiet_NaN());
+}
 
 } // namespace
 
@@ -93,6 +63,8 @@ TfrmMain::TfrmMain(QWidget* parent) : QWidget(parent), ui(std::make_unique<Ui::T
     setupComponents();
     setupDesignTimeSettings();
     connectHandlers();
+    for (int i = 0; i < 2; ++i)
+        panel(i).setEnabled(FViews[i].gbSpectroGraph->isEnabledTo(this));
     new RepaintPacer(this);
     runGuarded([this] { FormCreate(); });
 }
@@ -107,14 +79,6 @@ QPalette TfrmMain::lightPalette() {
     // Fusion's own palette is light whatever the desktop says, and it is what the window was drawn with.
     const std::unique_ptr<QStyle> fusion(QStyleFactory::create(QStringLiteral("Fusion")));
     return fusion ? fusion->standardPalette() : WindowsClassicPalette();
-}
-
-TfrmMain::Fields TfrmMain::fields(int Index) {
-    if (Index == 0)
-        return {FConnectStep1,      FPortIndex1, FReply1,     FCommand1,
-                FTargetWavelength1, FBusy1,      FScanState1, FScanStep1};
-    return {FConnectStep2,      FPortIndex2, FReply2,     FCommand2,
-            FTargetWavelength2, FBusy2,      FScanState2, FScanStep2};
 }
 
 void TfrmMain::setupComponents() {
@@ -184,27 +148,9 @@ void TfrmMain::setupComponents() {
     memoLog1 = ui->memoLog1;
     memoLog2 = ui->memoLog2;
 
-    // Non-visual components of the form.
-    Comm1 = new TKivComm(this);
-    Comm1->setObjectName(QStringLiteral("Comm1"));
-    Comm2 = new TKivComm(this);
-    Comm2->setObjectName(QStringLiteral("Comm2"));
-    auto makeTimer = [this](const char* name, int interval) {
-        auto* timer = new QTimer(this);
-        timer->setObjectName(QLatin1String(name));
-        timer->setInterval(interval);
-        return timer;
-    };
-    tmrConnect1 = makeTimer("tmrConnect1", 1000);
-    tmrConnect2 = makeTimer("tmrConnect2", 1000);
-    auto makeScanTimer = [this](const char* name) {
-        auto* timer = new PreciseTimer(this);
-        timer->setObjectName(QLatin1String(name));
-        timer->setInterval(10);
-        return timer;
-    };
-    tmrScanTime1 = makeScanTimer("tmrScanTime1");
-    tmrScanTime2 = makeScanTimer("tmrScanTime2");
+    // Non-visual components of the form; each spectrograph's port and timers belong to its panel.
+    for (int i = 0; i < 2; ++i)
+        FPanels[i] = new SpectrographPanel(i, FSearches, this);
     LogFile = new TznLog(this);
     LogFile->setObjectName(QStringLiteral("LogFile"));
     BtnSkinnerXP = new TKivBtnSkinner(this);
@@ -218,42 +164,56 @@ void TfrmMain::setupComponents() {
     rgSelectionItems->addButton(ui->rgSelectionItem1, 1);
     rgSelectionItems->addButton(ui->rgSelectionItem2, 2);
 
-    FPanels[0] = {gbSpectroGraph1,
-                  btnComm1,
-                  lblName1,
-                  bntInitialize1,
-                  meterCurrWavelength1,
-                  {rbGrating11, rbGrating12, rbGrating13},
-                  {txtGroove11, txtGroove12, txtGroove13},
-                  {txtBlaze11, txtBlaze12, txtBlaze13},
-                  txtMoveWavelength1,
-                  btnMove1,
-                  btnMoveStop1,
-                  btnJogMinus1,
-                  btnJogPlus1,
-                  txtJogStep1,
-                  cbExpertMode1,
-                  memoLog1,
-                  Comm1,
-                  tmrConnect1};
-    FPanels[1] = {gbSpectroGraph2,
-                  btnComm2,
-                  lblName2,
-                  bntInitialize2,
-                  meterCurrWavelength2,
-                  {rbGrating21, rbGrating22, rbGrating23},
-                  {txtGroove21, txtGroove22, txtGroove23},
-                  {txtBlaze21, txtBlaze22, txtBlaze23},
-                  txtMoveWavelength2,
-                  btnMove2,
-                  btnMoveStop2,
-                  btnJogMinus2,
-                  btnJogPlus2,
-                  txtJogStep2,
-                  cbExpertMode2,
-                  memoLog2,
-                  Comm2,
-                  tmrConnect2};
+    FViews[0] = {gbSpectroGraph1,
+                 btnComm1,
+                 lblName1,
+                 bntInitialize1,
+                 meterCurrWavelength1,
+                 {rbGrating11, rbGrating12, rbGrating13},
+                 {txtGroove11, txtGroove12, txtGroove13},
+                 {txtBlaze11, txtBlaze12, txtBlaze13},
+                 txtMoveWavelength1,
+                 btnMove1,
+                 btnMoveStop1,
+                 btnJogMinus1,
+                 btnJogPlus1,
+                 txtJogStep1,
+                 cbExpertMode1,
+                 memoLog1,
+                 txtScanStart1,
+                 txtScanEnd1,
+                 txtScanPointRes1,
+                 txtScanPointCount1,
+                 txtScanTime1,
+                 txtScanPointTime1,
+                 txtScanPeriodCount1,
+                 btnScan1,
+                 btnScanStop1};
+    FViews[1] = {gbSpectroGraph2,
+                 btnComm2,
+                 lblName2,
+                 bntInitialize2,
+                 meterCurrWavelength2,
+                 {rbGrating21, rbGrating22, rbGrating23},
+                 {txtGroove21, txtGroove22, txtGroove23},
+                 {txtBlaze21, txtBlaze22, txtBlaze23},
+                 txtMoveWavelength2,
+                 btnMove2,
+                 btnMoveStop2,
+                 btnJogMinus2,
+                 btnJogPlus2,
+                 txtJogStep2,
+                 cbExpertMode2,
+                 memoLog2,
+                 txtScanStart2,
+                 txtScanEnd2,
+                 txtScanPointRes2,
+                 txtScanPointCount2,
+                 txtScanTime2,
+                 txtScanPointTime2,
+                 txtScanPeriodCount2,
+                 btnScan2,
+                 btnScanStop2};
 }
 
 // ---- Design-time settings that the window description cannot express ----------------------------------
@@ -288,17 +248,6 @@ void TfrmMain::setupDesignTimeSettings() {
                 child->setFont(formFont);
     }
 
-    for (TKivComm* comm : {Comm1, Comm2}) {
-        comm->SetEventChar('*');
-        comm->SetBinaryMode(true);
-        comm->SetCheckParity(false);
-        comm->SetDiscardNull(true);
-        comm->SetCommEvents(TCommEvents{EVRXCHAR, EVRXFLAG, EVTXEMPTY});
-        comm->SetPriority(tpNormal);
-        comm->SetMonitorInterval(1000);
-    }
-    Comm1->SetPort(COM04);
-
     LogFile->SetDateFormat(QStringLiteral("yyyy_mm_dd"));
     LogFile->SetLogBy(lbDate);
     LogFile->SetOptions(TznLogOptions() | loAppendDate | loAppendLineBreak | loAppendTime);
@@ -330,7 +279,7 @@ void TfrmMain::setupDesignTimeSettings() {
     };
     glyph(btnClose, imlMain24, 0);
     for (int i = 0; i < 2; ++i) {
-        Panel& p = FPanels[i];
+        const PanelView& p = FViews[i];
         skin(p.btnComm);
         p.btnComm->LED()->SetWidth(15);
         p.btnComm->LED()->SetHeight(15);
@@ -426,29 +375,58 @@ void TfrmMain::connectHandlers() {
     click(btnJogMinus2, &TfrmMain::btnJogMinus2Click);
     click(cbExpertMode1, &TfrmMain::cbExpertMode1Click);
     click(cbExpertMode2, &TfrmMain::cbExpertMode2Click);
-    connect(tmrConnect1, &QTimer::timeout, this, guarded([this] { tmrConnect1Timer(); }));
-    connect(tmrConnect2, &QTimer::timeout, this, guarded([this] { tmrConnect2Timer(); }));
+    click(btnScan1, &TfrmMain::btnScan1Click);
+    click(btnScan2, &TfrmMain::btnScan2Click);
+    click(btnScanStop1, &TfrmMain::btnScanStop1Click);
+    click(btnScanStop2, &TfrmMain::btnScanStop2Click);
 
-    // The serial components raise their events on this thread; a handler's error goes to the general
-    // error handler like that of any other handler.
-    Comm1->OnEventCharReceived = guarded([this](QObject* s, int n) { Comm1EventCharReceived(s, n); });
-    Comm2->OnEventCharReceived = guarded([this](QObject* s, int n) { Comm2EventCharReceived(s, n); });
-    Comm1->OnReceived = guarded([this](QObject* s, int n) { Comm1Received(s, n); });
-    Comm2->OnReceived = guarded([this](QObject* s, int n) { Comm2Received(s, n); });
-    for (int index : {0, 1}) {
-        TKivComm* comm = panel(index).Comm;
-        comm->OnCommError =
-            guarded([this, index](QObject*, int code, const QString& desc) { CommError(index, code, desc); });
-        // Raised on the receive thread: nothing here but handing the message to this thread.
-        comm->OnMessage = [this, index](QObject*, const QString& msg) { CommMessage(index, msg); };
-        comm->OnOpenStatus = [this, index](QObject*, bool open) {
-            if (!open) {
-                ++FOpenGeneration[index];
-                FPortFaults[index].overflowQueued = false; // what was queued for this port is dropped
-            }
-        };
-    }
-    connectScanHandlers();
+    connectCommit(txtScanStart1, &TfrmMain::txtScanStart1PropertiesEditValueChanged);
+    connectCommit(txtScanStart2, &TfrmMain::txtScanStart2PropertiesEditValueChanged);
+    connectCommit(txtScanEnd1, &TfrmMain::txtScanEnd1PropertiesEditValueChanged);
+    connectCommit(txtScanEnd2, &TfrmMain::txtScanEnd2PropertiesEditValueChanged);
+    connectCommit(txtScanPointRes1, &TfrmMain::txtScanPointRes1PropertiesEditValueChanged);
+    connectCommit(txtScanPointRes2, &TfrmMain::txtScanPointRes2PropertiesEditValueChanged);
+    connectCommit(txtScanPointCount1, &TfrmMain::txtScanPointCount1PropertiesEditValueChanged);
+    connectCommit(txtScanPointCount2, &TfrmMain::txtScanPointCount2PropertiesEditValueChanged);
+    connectCommit(txtScanTime1, &TfrmMain::txtScanTime1PropertiesEditValueChanged);
+    connectCommit(txtScanTime2, &TfrmMain::txtScanTime2PropertiesEditValueChanged);
+
+    connectPanel(0);
+    connectPanel(1);
+}
+
+// The window shows what its panel says and does: the panel's signals land here.
+void TfrmMain::connectPanel(int Index) {
+    SpectrographPanel& p = panel(Index);
+    const PanelView& v = FViews[Index];
+    p.OnLog = [this, Index](const QString& Text) { writeLog(Index, Text); };
+    connect(&p, &SpectrographPanel::changed, this, [this, Index] { showPanel(Index); });
+    connect(&p, &SpectrographPanel::nameShown, this, [this, Index](const QString& Text) { showName(Index, Text); });
+    connect(&p, &SpectrographPanel::wavelengthShown, this,
+            [&v](double Nm) { v.meterCurrWavelength->SetValue(Nm); });
+    connect(&p, &SpectrographPanel::gratingShown, this, [&v](int Grating) {
+        if (Grating >= 1 && Grating <= 3)
+            v.rbGrating[Grating - 1]->setChecked(true);
+    });
+    connect(&p, &SpectrographPanel::gratingRowsShown, this, [&v](int Count) {
+        for (int row = 0; row < 3; ++row) {
+            const bool fitted = row < Count;
+            v.rbGrating[row]->setEnabled(fitted);
+            v.txtGroove[row]->setEnabled(fitted);
+            v.txtBlaze[row]->setEnabled(fitted);
+        }
+    });
+    connect(&p, &SpectrographPanel::gratingTableShown, this, [this, Index] { showGratingTable(Index); });
+    connect(&p, &SpectrographPanel::targetShown, this, [this, Index](double Nm) { showTarget(Index, Nm); });
+    connect(&p, &SpectrographPanel::scanShown, this, [this, Index] { showScan(Index); });
+    connect(&p, &SpectrographPanel::terminalReceived, this, [Index](const QByteArray& Bytes) {
+        ExpertModeWindow* terminal = Index == 0 ? static_cast<ExpertModeWindow*>(frmExpertMode1)
+                                                : static_cast<ExpertModeWindow*>(frmExpertMode2);
+        if (terminal)
+            terminal->AppendReceived(QString::fromLatin1(Bytes));
+    });
+    // The box is expert mode, however it changes: a click, or the terminal closing.
+    connect(v.cbExpertMode, &QCheckBox::toggled, &p, &SpectrographPanel::setExpert);
 }
 
 // ---- Start-up, shut-down, selector, log --------------------------------------------------------------
@@ -476,8 +454,6 @@ QString TfrmMain::chooseLogFolder() const {
 }
 
 void TfrmMain::FormCreate() {
-    FScanLock1 = std::make_unique<std::recursive_mutex>();
-    FScanLock2 = std::make_unique<std::recursive_mutex>();
     rgSelectionItems->button(0)->setChecked(true);
     FLogFolder = chooseLogFolder();
     LogFile->SetLogPath(FLogFolder);
@@ -504,6 +480,8 @@ void TfrmMain::FormShow() {
     rgSelectionItems->button(0)->setChecked(true);
     gbSpectroGraph1->setEnabled(true);
     gbSpectroGraph2->setEnabled(false);
+    panel(0).setEnabled(true);
+    panel(1).setEnabled(false);
     CalcScanParams1();
 }
 
@@ -513,10 +491,11 @@ void TfrmMain::closeEvent(QCloseEvent* event) {
 }
 
 void TfrmMain::FormClose() {
-    Comm1->Purge();
-    Comm1->CloseComm();
-    FScanLock1.reset();
-    FScanLock2.reset();
+    panel(0).comm()->Purge();
+    panel(0).comm()->CloseComm();
+    // No timer of either panel runs on from here; spectrograph 2's port closes with its panel.
+    panel(0).shutDown();
+    panel(1).shutDown();
     try {
         LogFile->SetActive(false);
     } catch (const OrvaneError& error) {
@@ -535,6 +514,8 @@ void TfrmMain::rgSelectionClick() {
     const int item = rgSelectionItems->checkedId();
     gbSpectroGraph1->setEnabled(item == 0 || item == 2);
     gbSpectroGraph2->setEnabled(item == 1 || item == 2);
+    panel(0).setEnabled(item == 0 || item == 2);
+    panel(1).setEnabled(item == 1 || item == 2);
     emit panelChanged(0);
     emit panelChanged(1);
 }
@@ -546,10 +527,14 @@ void TfrmMain::AddLog2(const QString& Text) {
     AddLog(1, Text);
 }
 
+// Through the panel, which keeps its last line.
 void TfrmMain::AddLog(int Index, const QString& Text) {
-    FLastLogLine[Index] = Text;
+    panel(Index).log(Text);
+}
+
+void TfrmMain::writeLog(int Index, const QString& Text) {
     emit panelChanged(Index);
-    panel(Index).memoLog->AppendLine(Text);
+    FViews[Index].memoLog->AppendLine(Text);
     // A log file that cannot be written never stops a command, a reply or a scan: its lines are held and
     // written once it can take them, and the user hears of it once.
     try {
@@ -594,208 +579,105 @@ void TfrmMain::memoLog2Change() {
 }
 
 void TfrmMain::memoLogChange(int Index) {
-    QPlainTextEdit* pane = panel(Index).memoLog;
+    QPlainTextEdit* pane = FViews[Index].memoLog;
     if (pane->blockCount() > LogPaneLineLimit)
         pane->clear();
 }
 
-// ---- Controller protocol -----------------------------------------------------------------------------
+// ---- The view of a panel ---------------------------------------------------------------------------
 
-void TfrmMain::SendCommand1(TCommandKind Kind) {
-    SendCommand(0, Kind);
-}
-void TfrmMain::SendCommand2(TCommandKind Kind) {
-    SendCommand(1, Kind);
-}
-
-void TfrmMain::SendCommand(int Index, TCommandKind Kind) {
+void TfrmMain::showPanel(int Index) {
+    const SpectrographPanel& p = panel(Index);
+    const PanelView& v = FViews[Index];
+    v.btnComm->LED()->SetValue(p.connected());
+    v.btnMove->setText(p.moveCaption() ? QStringLiteral("MOVING") : QStringLiteral("MOVE"));
+    v.btnScan->setText(p.scanState() == 1   ? QStringLiteral("PAUSE")
+                       : p.scanState() == 2 ? QStringLiteral("CONTINUE")
+                                            : QStringLiteral("SCAN"));
     emit panelChanged(Index);
-    Panel& p = panel(Index);
-    Fields f = fields(Index);
-    if (Kind == ckMove || Kind == ckStop || Kind == ckSelectGrating || Kind == ckInitialize)
-        f.FBusy = true;
-    f.FReply.clear();
-    p.Comm->Purge();
-    FPortFaults[Index].overflowTold = false;
-    QByteArray command;
-    QString target; // the move's wavelength as sent and as logged
-    switch (Kind) {
-    case ckStatus:
-        command = "IA";
-        break;
-    case ckInfo:
-        command = "IB";
-        break;
-    case ckMove:
-        target = wireNumber(f.FTargetWavelength);
-        command = "GU" + target.toLatin1();
-        break;
-    case ckStop:
-        command = "GX";
-        break;
-    case ckSelectGrating: {
-        const int grating = p.rbGrating[0]->isChecked() ? 1 : p.rbGrating[1]->isChecked() ? 2 : 3;
-        command = "GS" + QByteArray::number(grating);
-        break;
-    }
-    case ckInitialize:
-        command = "GA";
-        break;
-    }
-    command += '\r';
-    // The kind is recorded whatever happens to the write or the log line, so the reply is read as its own.
-    struct Record {
-        TCommandKind& command;
-        TCommandKind kind;
-        ~Record() { command = kind; }
-    } record{f.FCommand, Kind};
-    p.Comm->WriteData(command);
-    if (Kind == ckMove)
-        AddLog(Index, QStringLiteral("Moving To ") + target);
-    else if (Kind == ckInitialize)
-        AddLog(Index, QStringLiteral("Initialization ...."));
 }
-
-void TfrmMain::Comm1EventCharReceived(QObject*, int ACount) {
-    CommEventCharReceived(0, ACount);
-}
-void TfrmMain::Comm2EventCharReceived(QObject*, int ACount) {
-    CommEventCharReceived(1, ACount);
-}
-
-void TfrmMain::CommEventCharReceived(int Index, int ACount) {
-    emit panelChanged(Index);
-    Panel& p = panel(Index);
-    Fields f = fields(Index);
-    if (p.cbExpertMode->isChecked())
-        return; // the terminal reads the port
-    auto readReply = [&] {
-        f.FReply = p.Comm->ReadData(ACount);
-        return QString::fromLatin1(f.FReply);
-    };
-    switch (f.FCommand) {
-    case ckStatus:
-        ParseStatusReply(Index, readReply());
-        f.FBusy = false;
-        break;
-    case ckInfo:
-        ParseInfoReply(Index, readReply());
-        break;
-    case ckMove: {
-        // The panel and a scan waiting for this reply are released whatever happens below.
-        struct Release {
-            TfrmMain* window;
-            int index;
-            ~Release() { window->releaseMove(index); }
-        } release{this, Index};
-        ParsePositionReply(Index, readReply());
-        AddLog(Index, QStringLiteral("Moving Ok"));
-        break;
-    }
-    case ckStop:
-        break; // left queued until the next command's purge
-    case ckSelectGrating:
-        DelayMs(300);
-        readReply();
-        SendCommand(Index, ckMove);
-        break;
-    case ckInitialize:
-        readReply();
-        AddLog(Index, QStringLiteral("Initialization Ok"));
-        SendCommand(Index, ckStatus);
-        break;
-    }
-}
-
-void TfrmMain::ParseStatusReply(int Index, const QString& Text) {
-    TSpectrographInfo& s = FSpectrograph[Index];
-    Panel& p = panel(Index);
-    QStringList tokens;
-    SplitTokens(Text, u"/", tokens);
-    if (tokens.size() > 5) {
-        readInt(tokens[0], s.StatusValue0);
-        readInt(tokens[1], s.CurrentGrating);
-        readInt(tokens[2], s.StatusValue2);
-        readReal(tokens[3], s.CurrentWavelength);
-        readInt(tokens[4], s.StatusValue4);
-    }
-    showName(Index, s.Name);
-    if (s.CurrentGrating >= 1 && s.CurrentGrating <= 3)
-        p.rbGrating[s.CurrentGrating - 1]->setChecked(true);
-    p.meterCurrWavelength->SetValue(s.CurrentWavelength);
-}
-
-void TfrmMain::ParsePositionReply(int Index, const QString& Text) {
-    TSpectrographInfo& s = FSpectrograph[Index];
-    QStringList tokens;
-    SplitTokens(Text, u"/", tokens);
-    if (tokens.size() >= 2)
-        readReal(tokens[1], s.CurrentWavelength);
-    panel(Index).meterCurrWavelength->SetValue(s.CurrentWavelength);
-}
-
-void TfrmMain::ParseInfoReply(int Index, const QString& Text) {
-    TSpectrographInfo& s = FSpectrograph[Index];
-    Panel& p = panel(Index);
-    QStringList tokens;
-    SplitTokens(Text, u"/", tokens);
-    if (tokens.size() <= 4)
-        return;
-    readText(tokens[0], s.Name);
-    readText(tokens[1], s.InfoText1);
-    readInt(tokens[2], s.InfoValue2);
-    readInt(tokens[3], s.GratingCount);
-    readInt(tokens[4], s.InfoValue4);
-    showName(Index, s.Name);
-    if (s.GratingCount >= 1 && s.GratingCount <= 3)
-        for (int row = 0; row < 3; ++row) {
-            const bool fitted = row < s.GratingCount;
-            p.rbGrating[row]->setEnabled(fitted);
-            p.txtGroove[row]->setEnabled(fitted);
-            p.txtBlaze[row]->setEnabled(fitted);
-        }
-    // Only whole grating blocks are read: a short reply or a count beyond the table never reads past the
-    // reply's tokens or writes past the table.
-    constexpr int blockSize = 11;
-    const int gratings = std::min<int>(s.GratingCount, static_cast<int>(s.Gratings.size()));
-    for (int g = 0; g < gratings; ++g) {
-        const int first = 5 + blockSize * g;
-        if (first + 9 >= tokens.size())
-            break;
-        TGratingInfo& info = s.Gratings[g];
-        readInt(tokens[first + 0], info.Value0);
-        readInt(tokens[first + 1], info.Value1);
-        readInt(tokens[first + 2], info.Groove);
-        readBlaze(tokens[first + 3], info.Blaze);
-        readInt(tokens[first + 4], info.Value4);
-        readInt(tokens[first + 5], info.Value5);
-        readReal(tokens[first + 6], info.Value6);
-        readInt(tokens[first + 7], info.Value7);
-        readReal(tokens[first + 8], info.Value8);
-        readInt(tokens[first + 9], info.Value9);
-    }
-    for (int row = 0; row < 3; ++row) {
-        p.txtGroove[row]->setText(formatInt(s.Gratings[row].Groove));
-        p.txtBlaze[row]->setText(formatGeneral(s.Gratings[row].Blaze));
-    }
-}
-
-// ---- Connection search -------------------------------------------------------------------------------
 
 // The label's accessible name says what it is ("Controller name"); a screen reader finds what it shows
 // in the description, as it does the readout's value.
 void TfrmMain::showName(int Index, const QString& Text) {
-    QLabel* label = panel(Index).lblName;
+    QLabel* label = FViews[Index].lblName;
     label->setText(Text);
     label->setAccessibleDescription(Text);
 }
 
-bool TfrmMain::lampOn(int Index) {
-    return panel(Index).btnComm->LED()->Value();
+void TfrmMain::showGratingTable(int Index) {
+    const TSpectrographInfo& info = panel(Index).info();
+    const PanelView& v = FViews[Index];
+    for (int row = 0; row < 3; ++row) {
+        v.txtGroove[row]->setText(formatInt(info.Gratings[row].Groove));
+        v.txtBlaze[row]->setText(formatGeneral(info.Gratings[row].Blaze));
+    }
 }
-void TfrmMain::setLamp(int Index, bool On) {
-    panel(Index).btnComm->LED()->SetValue(On);
+
+void TfrmMain::showTarget(int Index, double Nm) {
+    FViews[Index].txtMoveWavelength->setText(formatGeneral(Nm));
 }
+
+void TfrmMain::showJogStep(int Index, double Step) {
+    FViews[Index].txtJogStep->setText(formatGeneral(Step));
+}
+
+void TfrmMain::showGratingChoice(int Index, int Grating) {
+    if (Grating >= 1 && Grating <= 3)
+        FViews[Index].rbGrating[Grating - 1]->setChecked(true);
+}
+
+void TfrmMain::showScan(int Index) {
+    const TScanParameters& s = panel(Index).scan();
+    const PanelView& v = FViews[Index];
+    writeBack(v.txtScanPointTime, formatGeneral(s.PointTime / 1000));
+    writeBack(v.txtScanStart, formatGeneral(s.Start));
+    writeBack(v.txtScanEnd, formatGeneral(s.End));
+    writeBack(v.txtScanPointRes, formatGeneral(s.Resolution));
+    writeBack(v.txtScanPointCount, formatInt(s.PointCount));
+    writeBack(v.txtScanTime, formatGeneral(s.Time));
+    writeBack(v.txtScanPeriodCount, formatInt(s.PeriodCount));
+}
+
+void TfrmMain::refused(int Index, const QString& Why) {
+    if (!Why.isEmpty())
+        AddLog(Index, Why);
+}
+
+// ---- Controller protocol: the panel's, under the names the window binds -----------------------------
+
+void TfrmMain::SendCommand1(TCommandKind Kind) {
+    panel(0).sendCommand(Kind);
+}
+void TfrmMain::SendCommand2(TCommandKind Kind) {
+    panel(1).sendCommand(Kind);
+}
+void TfrmMain::Comm1EventCharReceived(QObject*, int ACount) {
+    panel(0).eventCharReceived(ACount);
+}
+void TfrmMain::Comm2EventCharReceived(QObject*, int ACount) {
+    panel(1).eventCharReceived(ACount);
+}
+void TfrmMain::Comm1Received(QObject*, int ACount) {
+    panel(0).received(ACount);
+}
+void TfrmMain::Comm2Received(QObject*, int ACount) {
+    panel(1).received(ACount);
+}
+void TfrmMain::tmrConnect1Timer() {
+    panel(0).connectTick();
+}
+void TfrmMain::tmrConnect2Timer() {
+    panel(1).connectTick();
+}
+void TfrmMain::tmrScanTime1Timer() {
+    panel(0).scanTick();
+}
+void TfrmMain::tmrScanTime2Timer() {
+    panel(1).scanTick();
+}
+
+// ---- Clicks ------------------------------------------------------------------------------------------
 
 void TfrmMain::btnComm1Click() {
     btnCommClick(0);
@@ -803,185 +685,9 @@ void TfrmMain::btnComm1Click() {
 void TfrmMain::btnComm2Click() {
     btnCommClick(1);
 }
-
 void TfrmMain::btnCommClick(int Index) {
-    Panel& p = panel(Index);
-    Fields f = fields(Index);
-    if (lampOn(Index)) {
-        if (f.FScanState != 0)
-            btnScanStopClick(Index); // no scan goes on without its port
-        p.Comm->Purge();
-        DelayMs(300);
-        p.Comm->CloseComm();
-        setLamp(Index, false);
-        showName(Index, QStringLiteral("Disconnected"));
-        AddLog(Index, QStringLiteral("Disconnect comm."));
-        return;
-    }
-    if (!p.tmrConnect->isActive())
-        p.tmrConnect->start();
-    f.FPortIndex = 0;
-    f.FConnectStep = 1;
-    permissionReported[Index] = false;
-    AddLog(Index, QStringLiteral("Try to connect..."));
+    refused(Index, panel(Index).commClick());
 }
-
-void TfrmMain::tmrConnect1Timer() {
-    tmrConnectTimer(0);
-}
-void TfrmMain::tmrConnect2Timer() {
-    tmrConnectTimer(1);
-}
-
-void TfrmMain::tmrConnectTimer(int Index) {
-    emit panelChanged(Index);
-    Panel& p = panel(Index);
-    Fields f = fields(Index);
-    switch (f.FConnectStep) {
-    case 1: {
-        p.Comm->Purge();
-        p.Comm->CloseComm();
-        DelayMs(100);
-        p.Comm->SetPort(static_cast<TPort>(f.FPortIndex));
-        p.Comm->OpenComm();
-        const int openError = p.Comm->LastOpenError();
-        p.Comm->Purge();
-        SendCommand(Index, ckStatus);
-        AddLog(Index, QStringLiteral("Try to connect COM%1").arg(f.FPortIndex + 1));
-        reportRefusedPort(Index, openError);
-        f.FConnectStep = 2;
-        break;
-    }
-    case 2:
-        if (!f.FReply.isEmpty()) {
-            f.FConnectStep = 3;
-        } else if (++f.FPortIndex < ConnectPortCount) {
-            f.FConnectStep = 1;
-        } else {
-            f.FConnectStep = 4;
-        }
-        break;
-    case 3:
-        AddLog(Index, QStringLiteral("Connection Successs. COM%1").arg(f.FPortIndex + 1));
-        SendCommand(Index, ckInfo);
-        p.tmrConnect->stop();
-        setLamp(Index, true);
-        FPortFaults[Index].lost = false;
-        p.txtMoveWavelength->setText(formatGeneral(p.meterCurrWavelength->Value()));
-        f.FConnectStep = 0;
-        break;
-    case 4:
-        AddLog(Index, QStringLiteral("Connection failure!!!"));
-        p.Comm->CloseComm();
-        p.tmrConnect->stop();
-        setLamp(Index, false);
-        f.FConnectStep = 0;
-        break;
-    default:
-        break;
-    }
-}
-
-// ---- Port faults ------------------------------------------------------------------------------------
-
-void TfrmMain::CommError(int Index, int ErrCode, const QString& ErrDesc) {
-    if (!panel(Index).Comm->PortOpened())
-        return; // a port that would not open: the search goes on with the next one
-    if (ErrCode == int(KivCommBits::CE_IOE)) {
-        handlePortFaultLater(Index, [this, Index, ErrDesc] { connectionLost(Index, ErrDesc); });
-    } else if (ErrCode == int(KivCommBits::CE_RXOVER) && !FPortFaults[Index].overflowQueued) {
-        FPortFaults[Index].overflowQueued = true; // cleared when it is handled or the port closes
-        handlePortFaultLater(Index, [this, Index, ErrDesc] {
-            FPortFaults[Index].overflowQueued = false;
-            inputOverflow(Index, ErrDesc);
-        });
-    }
-}
-
-// On the receive thread: its port is gone (hang-up, a device error) and the thread has ended.
-void TfrmMain::CommMessage(int Index, const QString& Msg) {
-    handlePortFaultLater(Index, [this, Index, Msg] { connectionLost(Index, Msg); });
-}
-
-// Handled on this thread once the current handler is done: a write fails inside SendCommand, whose caller
-// (a click, a scan tick) would otherwise undo the release when it goes on. A fault reported for a port
-// that has since been closed is not applied to the next one.
-void TfrmMain::handlePortFaultLater(int Index, std::function<void()> Handler) {
-    const int generation = FOpenGeneration[Index];
-    QMetaObject::invokeMethod(
-        this,
-        [this, Index, generation, Handler = std::move(Handler)] {
-            if (generation == FOpenGeneration[Index])
-                runGuarded(Handler);
-        },
-        Qt::QueuedConnection);
-}
-
-// The panel stops waiting for a reply: MOVE is free again, and a scan waiting for its point goes on.
-void TfrmMain::releaseMove(int Index) {
-    emit panelChanged(Index);
-    Fields f = fields(Index);
-    f.FBusy = false;
-    panel(Index).btnMove->setText(QStringLiteral("MOVE"));
-    if (f.FScanStep == 2)
-        f.FScanStep = 1;
-}
-
-// The panel goes to its disconnected state, as after COMM.: port closed, lamp off, "Disconnected"; a
-// running scan ends as STOP ends it, a pending move is given up. COMM. searches again.
-void TfrmMain::connectionLost(int Index, const QString& Reason) {
-    Panel& p = panel(Index);
-    Fields f = fields(Index);
-    if (!p.Comm->PortOpened())
-        return;
-    PortFault& fault = FPortFaults[Index];
-    fault.lost = true;
-    fault.reason = Reason;
-    const QString port = p.Comm->PortName();
-    p.Comm->CloseComm();
-    if (f.FScanState != 0)
-        btnScanStopClick(Index);
-    releaseMove(Index);
-    if (!p.tmrConnect->isActive()) {
-        setLamp(Index, false);
-        showName(Index, QStringLiteral("Disconnected"));
-    } // else the search goes on with the next port
-    AddLog(Index, QStringLiteral("Connection lost. %1 (%2)").arg(port, Reason));
-}
-
-// The input queue had no room for what the controller sent: a reply that did not fit can never end, so
-// the panel stops waiting for it. The bytes stay until the next command's purge, as in the driver's queue.
-void TfrmMain::inputOverflow(int Index, const QString& Reason) {
-    Panel& p = panel(Index);
-    Fields f = fields(Index);
-    const QString port = p.Comm->PortName();
-    if (f.FBusy) {
-        releaseMove(Index);
-        AddLog(Index, QStringLiteral("Reply lost. %1 (%2)").arg(port, Reason));
-        return;
-    }
-    // A flood while nothing is awaited: said once, until the next command empties the queue.
-    PortFault& fault = FPortFaults[Index];
-    if (fault.overflowTold)
-        return;
-    fault.overflowTold = true;
-    AddLog(Index, QStringLiteral("Input overflow. %1 (%2)").arg(port, Reason));
-}
-
-// A port that exists but refuses us looks like an empty one to the search; say which it was, once per
-// search, and what usually cures it.
-void TfrmMain::reportRefusedPort(int Index, int OpenError) {
-    if ((OpenError != EACCES && OpenError != EPERM) || permissionReported[Index])
-        return;
-    permissionReported[Index] = true;
-    TKivComm* comm = panel(Index).Comm;
-    const QString device = QString::fromStdString(TKivComm::DeviceForPort(comm->PortName()));
-    const QString real = QFileInfo(device).canonicalFilePath();
-    AddLog(Index, QStringLiteral("Permission denied %1 (%2): add the user to the dialout group")
-                      .arg(comm->PortName(), real.isEmpty() ? device : real));
-}
-
-// ---- Motion ------------------------------------------------------------------------------------------
 
 void TfrmMain::bntInitialize1Click() {
     bntInitializeClick(0);
@@ -989,10 +695,8 @@ void TfrmMain::bntInitialize1Click() {
 void TfrmMain::bntInitialize2Click() {
     bntInitializeClick(1);
 }
-
 void TfrmMain::bntInitializeClick(int Index) {
-    fields(Index).FBusy = false;
-    SendCommand(Index, ckInitialize);
+    refused(Index, panel(Index).initialize());
 }
 
 void TfrmMain::btnMove1Click() {
@@ -1002,24 +706,14 @@ void TfrmMain::btnMove2Click() {
     btnMoveClick(1);
 }
 
+// MOVE goes to the typed wavelength on the grating the radio buttons choose: the user's choice.
 void TfrmMain::btnMoveClick(int Index) {
-    Panel& p = panel(Index);
-    Fields f = fields(Index);
-    if (f.FBusy)
-        return;
-    f.FTargetWavelength = StrToFloatDefault(p.txtMoveWavelength->text(), 0);
-    const int current = FSpectrograph[Index].CurrentGrating;
-    if (current >= 1 && current <= 3) {
-        if (p.rbGrating[current - 1]->isChecked())
-            SendCommand(Index, ckMove);
-        else
-            SendCommand(Index, ckSelectGrating);
-    }
-    p.btnMove->setText(QStringLiteral("MOVING"));
+    const PanelView& v = FViews[Index];
+    const int grating = v.rbGrating[0]->isChecked() ? 1 : v.rbGrating[1]->isChecked() ? 2 : 3;
+    refused(Index, panel(Index).moveWithGrating(grating, typedNumber(v.txtMoveWavelength)));
 }
 
-// STOP beside MOVE stops nothing: the controller's stop command would leave the panel waiting for a move
-// reply that it then ignores.
+// STOP beside MOVE stops nothing: the controller has no command that halts a move and answers for it.
 void TfrmMain::btnMoveStop1Click() {}
 void TfrmMain::btnMoveStop2Click() {}
 
@@ -1036,16 +730,11 @@ void TfrmMain::btnJogMinus2Click() {
     btnJogClick(1, -1);
 }
 
+// A jog goes from the typed target, not from the reported position.
 void TfrmMain::btnJogClick(int Index, int Direction) {
-    Panel& p = panel(Index);
-    Fields f = fields(Index);
-    if (f.FBusy)
-        return;
-    f.FTargetWavelength = StrToFloatDefault(p.txtMoveWavelength->text(), 0);
-    const double step = StrToFloatDefault(p.txtJogStep->text(), 0);
-    f.FTargetWavelength = Direction > 0 ? step + f.FTargetWavelength : f.FTargetWavelength - step;
-    p.txtMoveWavelength->setText(formatGeneral(f.FTargetWavelength));
-    SendCommand(Index, ckMove);
+    const PanelView& v = FViews[Index];
+    const double step = typedNumber(v.txtJogStep);
+    refused(Index, panel(Index).jog(typedNumber(v.txtMoveWavelength), Direction > 0 ? step : -step));
 }
 
 // ---- Expert mode -------------------------------------------------------------------------------------
@@ -1067,104 +756,7 @@ void TfrmMain::cbExpertModeClick(int Index) {
     terminal->activateWindow();
 }
 
-void TfrmMain::Comm1Received(QObject*, int ACount) {
-    CommReceived(0, ACount);
-}
-void TfrmMain::Comm2Received(QObject*, int ACount) {
-    CommReceived(1, ACount);
-}
-
-void TfrmMain::CommReceived(int Index, int ACount) {
-    Panel& p = panel(Index);
-    if (!p.cbExpertMode->isChecked())
-        return; // the bytes wait for the reply dispatcher
-    const QByteArray bytes = p.Comm->ReadData(ACount);
-    ExpertModeWindow* terminal = Index == 0 ? static_cast<ExpertModeWindow*>(frmExpertMode1)
-                                            : static_cast<ExpertModeWindow*>(frmExpertMode2);
-    if (terminal)
-        terminal->AppendReceived(QString::fromLatin1(bytes));
-}
-
 // ---- Wavelength scans --------------------------------------------------------------------------------
-// The scan parameters (range, resolution, time per point) and the scan run: one move per point, paced by
-// the scan timer and by the controller's replies, repeated "No. of Scan" times.
-
-#include "OrvaneErrors.h"
-
-#include <algorithm>
-#include <chrono>
-#include <cmath>
-#include <limits>
-
-namespace {
-
-// The text an edit had when it was last committed or written by the recompute: a commit is an edit that
-// finished with a text different from it.
-constexpr char CommittedTextProperty[] = "orvaneCommittedText";
-
-// The time factor: 1000 for spectrograph 1, 2000 for spectrograph 2, so spectrograph 2's timer period is
-// twice the time per point shown.
-constexpr int scanTimeFactor(int Index) {
-    return Index == 0 ? 1000 : 2000;
-}
-
-// The division of the recompute, failing as the floating-point unit would: x / 0 is a division by zero,
-// 0 / 0 an invalid operation.
-long double checkedDivide(long double Dividend, long double Divisor) {
-    if (Divisor == 0) {
-        if (Dividend == 0 || std::isnan(Dividend))
-            throw DivisionByZeroError("Invalid floating point operation");
-        throw DivisionByZeroError("Floating point division by zero");
-    }
-    return Dividend / Divisor;
-}
-
-// Rounds to the nearest integer, ties to even, whatever rounding mode is set; a count beyond the 32-bit
-// range is held at its nearest end rather than cut to its low bits, so a huge count stays huge and keeps
-// its sign.
-int roundCount(long double Value) {
-    if (std::isnan(Value))
-        throw DivisionByZeroError("Invalid floating point operation");
-    constexpr long double highest = std::numeric_limits<int>::max();
-    constexpr long double lowest = std::numeric_limits<int>::min();
-    if (Value >= highest)
-        return std::numeric_limits<int>::max();
-    if (Value <= lowest)
-        return std::numeric_limits<int>::min();
-    const long double below = std::floor(Value);
-    const long double fraction = Value - below;
-    long double rounded = below;
-    if (fraction > 0.5L || (fraction == 0.5L && std::fmod(below, 2.0L) != 0))
-        rounded = below + 1;
-    return static_cast<int>(rounded);
-}
-
-// The timer period in whole milliseconds; QTimer takes an int, so a period past its range is held there.
-int timerPeriodMs(double PointTime) {
-    if (!(PointTime < std::numeric_limits<int>::max()))
-        return std::numeric_limits<int>::max();
-    return std::max(0, static_cast<int>(PointTime));
-}
-
-void writeBack(QLineEdit* Edit, const QString& Text) {
-    Edit->setProperty(CommittedTextProperty, Text);
-    Edit->setText(Text);
-}
-
-} // namespace
-
-TfrmMain::ScanFields TfrmMain::scanFields(int Index) {
-    if (Index == 0)
-        return {FScanStart1,         FScanEnd1,          FScanPointCount1,  FScanTime1,
-                FScanResolution1,    FScanPointTime1,    FScanPeriodCount1, FScanPointIndex1,
-                FScanPeriodIndex1,   FScanLock1,         txtScanStart1,     txtScanEnd1,
-                txtScanPointRes1,    txtScanPointCount1, txtScanTime1,      txtScanPointTime1,
-                txtScanPeriodCount1, btnScan1,           tmrScanTime1};
-    return {FScanStart2,       FScanEnd2,           FScanPointCount2, FScanTime2,         FScanResolution2,
-            FScanPointTime2,   FScanPeriodCount2,   FScanPointIndex2, FScanPeriodIndex2,  FScanLock2,
-            txtScanStart2,     txtScanEnd2,         txtScanPointRes2, txtScanPointCount2, txtScanTime2,
-            txtScanPointTime2, txtScanPeriodCount2, btnScan2,         tmrScanTime2};
-}
 
 void TfrmMain::connectCommit(QLineEdit* Edit, void (TfrmMain::*Handler)()) {
     Edit->setProperty(CommittedTextProperty, Edit->text());
@@ -1178,33 +770,16 @@ void TfrmMain::connectCommit(QLineEdit* Edit, void (TfrmMain::*Handler)()) {
             }));
 }
 
-void TfrmMain::connectScanHandlers() {
-    connectCommit(txtScanStart1, &TfrmMain::txtScanStart1PropertiesEditValueChanged);
-    connectCommit(txtScanStart2, &TfrmMain::txtScanStart2PropertiesEditValueChanged);
-    connectCommit(txtScanEnd1, &TfrmMain::txtScanEnd1PropertiesEditValueChanged);
-    connect(txtScanEnd2, &QLineEdit::textChanged, this,
-            guarded([this](const QString&) { txtScanEnd2PropertiesChange(); }));
-    connectCommit(txtScanPointRes1, &TfrmMain::txtScanPointRes1PropertiesEditValueChanged);
-    connectCommit(txtScanPointRes2, &TfrmMain::txtScanPointRes2PropertiesEditValueChanged);
-    connectCommit(txtScanPointCount1, &TfrmMain::txtScanPointCount1PropertiesEditValueChanged);
-    connectCommit(txtScanPointCount2, &TfrmMain::txtScanPointCount2PropertiesEditValueChanged);
-    connectCommit(txtScanTime1, &TfrmMain::txtScanTime1PropertiesEditValueChanged);
-    connectCommit(txtScanTime2, &TfrmMain::txtScanTime2PropertiesEditValueChanged);
-
-    auto click = [this](QAbstractButton* button, void (TfrmMain::*handler)()) {
-        connect(button, &QAbstractButton::clicked, this,
-                guarded([this, handler](bool) { (this->*handler)(); }));
-    };
-    click(btnScan1, &TfrmMain::btnScan1Click);
-    click(btnScan2, &TfrmMain::btnScan2Click);
-    click(btnScanStop1, &TfrmMain::btnScanStop1Click);
-    click(btnScanStop2, &TfrmMain::btnScanStop2Click);
-
-    connect(tmrScanTime1, &PreciseTimer::timeout, this, guarded([this] { tmrScanTime1Timer(); }));
-    connect(tmrScanTime2, &PreciseTimer::timeout, this, guarded([this] { tmrScanTime2Timer(); }));
+TScanInput TfrmMain::scanInput(int Index) const {
+    const PanelView& v = FViews[Index];
+    TScanInput in;
+    in.Start = StrToFloatDefault(v.txtScanStart->text(), 0);
+    in.End = StrToFloatDefault(v.txtScanEnd->text(), 0);
+    in.Resolution = StrToFloatDefault(v.txtScanPointRes->text(), 0);
+    in.Time = StrToFloatDefault(v.txtScanTime->text(), 0);
+    in.PeriodCount = parseIntDefault(v.txtScanPeriodCount->text(), 0);
+    return in;
 }
-
-// ---- Scan parameters ----
 
 void TfrmMain::CalcScanParams1() {
     CalcScanParams(0);
@@ -1212,42 +787,9 @@ void TfrmMain::CalcScanParams1() {
 void TfrmMain::CalcScanParams2() {
     CalcScanParams(1);
 }
-
+// A resolution of 0 fails as a division by zero, which the general error handler shows.
 void TfrmMain::CalcScanParams(int Index) {
-    ScanTicks& ticks = FScanTicks[Index];
-    if (ticks.writingBack)
-        return; // the recompute's own write-back: recomputing its output would lower the period again
-    ScanFields s = scanFields(Index);
-    const long double F = scanTimeFactor(Index);
-
-    s.FScanStart = StrToFloatDefault(s.txtScanStart->text(), 0);
-    s.FScanEnd = StrToFloatDefault(s.txtScanEnd->text(), 0);
-    s.FScanResolution = StrToFloatDefault(s.txtScanPointRes->text(), 0);
-    s.FScanPointCount = parseIntDefault(s.txtScanPointCount->text(), 0);
-    s.FScanTime = StrToFloatDefault(s.txtScanTime->text(), 0);
-    s.FScanPeriodCount = parseIntDefault(s.txtScanPeriodCount->text(), 0);
-
-    // Extended precision throughout, stored as 64-bit reals.
-    const long double span = static_cast<long double>(s.FScanEnd) - s.FScanStart;
-    s.FScanPointCount = roundCount(checkedDivide(span, s.FScanResolution) + 1);
-    const long double period = std::trunc(checkedDivide(s.FScanTime, s.FScanPointCount) * F);
-    s.FScanPointTime = static_cast<double>(period);
-    if (s.FScanPointTime < F / 100)
-        s.FScanPointTime = static_cast<double>(F / 100);
-    s.FScanTime = static_cast<double>(static_cast<long double>(s.FScanPointCount) * s.FScanPointTime / F);
-
-    ticks.writingBack = true;
-    struct Done {
-        bool& flag;
-        ~Done() { flag = false; }
-    } done{ticks.writingBack};
-    writeBack(s.txtScanPointTime, formatGeneral(static_cast<double>(s.FScanPointTime / F)));
-    writeBack(s.txtScanStart, formatGeneral(s.FScanStart));
-    writeBack(s.txtScanEnd, formatGeneral(s.FScanEnd));
-    writeBack(s.txtScanPointRes, formatGeneral(s.FScanResolution));
-    writeBack(s.txtScanPointCount, formatInt(s.FScanPointCount));
-    writeBack(s.txtScanTime, formatGeneral(s.FScanTime));
-    writeBack(s.txtScanPeriodCount, formatInt(s.FScanPeriodCount));
+    panel(Index).calcScanParams(scanInput(Index));
 }
 
 void TfrmMain::txtScanStart1PropertiesEditValueChanged() {
@@ -1259,7 +801,7 @@ void TfrmMain::txtScanStart2PropertiesEditValueChanged() {
 void TfrmMain::txtScanEnd1PropertiesEditValueChanged() {
     CalcScanParams1();
 }
-void TfrmMain::txtScanEnd2PropertiesChange() {
+void TfrmMain::txtScanEnd2PropertiesEditValueChanged() {
     CalcScanParams2();
 }
 void TfrmMain::txtScanPointRes1PropertiesEditValueChanged() {
@@ -1281,8 +823,6 @@ void TfrmMain::txtScanTime2PropertiesEditValueChanged() {
     CalcScanParams2();
 }
 
-// ---- Scan run ----
-
 void TfrmMain::btnScan1Click() {
     btnScanClick(0);
 }
@@ -1290,34 +830,18 @@ void TfrmMain::btnScan2Click() {
     btnScanClick(1);
 }
 
+// SCAN, PAUSE or CONTINUE, as the caption says.
 void TfrmMain::btnScanClick(int Index) {
-    emit panelChanged(Index);
-    Fields f = fields(Index);
-    ScanFields s = scanFields(Index);
-    switch (f.FScanState) {
+    SpectrographPanel& p = panel(Index);
+    switch (p.scanState()) {
     case 0:
-        if (f.FBusy)
-            return;
-        CalcScanParams(Index); // a failure leaves the scan idle
-        FScanTicks[Index].periodMs = timerPeriodMs(s.FScanPointTime);
-        s.tmrScanTime->setInterval(FScanTicks[Index].periodMs);
-        f.FScanStep = 1;
-        s.FScanPointIndex = 0;
-        s.FScanPeriodIndex = 0;
-        f.FScanState = 1;
-        s.btnScan->setText(QStringLiteral("PAUSE"));
-        enableScanTimer(Index, true);
-        AddLog(Index, QStringLiteral("Start Scaning..."));
+        refused(Index, p.startScan(scanInput(Index)));
         break;
     case 1:
-        f.FScanState = 2;
-        s.btnScan->setText(QStringLiteral("CONTINUE"));
-        break;
-    case 2:
-        f.FScanState = 1;
-        s.btnScan->setText(QStringLiteral("PAUSE"));
+        refused(Index, p.pauseScan());
         break;
     default:
+        refused(Index, p.resumeScan());
         break;
     }
 }
@@ -1328,106 +852,7 @@ void TfrmMain::btnScanStop1Click() {
 void TfrmMain::btnScanStop2Click() {
     btnScanStopClick(1);
 }
-
+// STOP with no scan running has nothing to do and says nothing.
 void TfrmMain::btnScanStopClick(int Index) {
-    emit panelChanged(Index);
-    Fields f = fields(Index);
-    f.FScanStep = 0;
-    enableScanTimer(Index, false);
-    f.FScanState = 0;
-    scanFields(Index).btnScan->setText(QStringLiteral("SCAN"));
-}
-
-void TfrmMain::enableScanTimer(int Index, bool Enabled) {
-    ScanTicks& ticks = FScanTicks[Index];
-    PreciseTimer* timer = scanFields(Index).tmrScanTime;
-    ticks.enabled = Enabled;
-    if (!Enabled) {
-        timer->stop();
-        return;
-    }
-    // The first tick comes one period after the start, as from a tick at the start.
-    ticks.lastTickNs = PreciseTimer::nowNs();
-    armScanTimer(Index, ticks.lastTickNs);
-}
-
-// Arms the timer for the end of the period that began at FromNs: the tick's own work does not delay the
-// next tick, and the timer never fires before its deadline, so ticks come no sooner than one period apart.
-void TfrmMain::armScanTimer(int Index, qint64 FromNs) {
-    scanFields(Index).tmrScanTime->startAt(FromNs +
-                                           static_cast<qint64>(FScanTicks[Index].periodMs) * 1000000);
-}
-
-void TfrmMain::tmrScanTime1Timer() {
-    tmrScanTimeTimer(0);
-}
-void TfrmMain::tmrScanTime2Timer() {
-    tmrScanTimeTimer(1);
-}
-
-void TfrmMain::tmrScanTimeTimer(int Index) {
-    emit panelChanged(Index);
-    ScanTicks& ticks = FScanTicks[Index];
-    ScanFields s = scanFields(Index);
-    if (!ticks.enabled)
-        return;
-    if (!s.FScanLock) {
-        enableScanTimer(Index, false); // the window is closing
-        return;
-    }
-    const qint64 now = PreciseTimer::nowNs();
-    const qint64 periodNs = static_cast<qint64>(ticks.periodMs) * 1000000;
-    if (ticks.inTick) {
-        ++ticks.heldBack; // inside a tick that dispatches messages: that tick re-arms the timer as it ends
-        return;
-    }
-    if (now - ticks.lastTickNs < periodNs) {
-        ++ticks.heldBack; // too early: no tick; wait for the rest of the period
-        armScanTimer(Index, ticks.lastTickNs);
-        return;
-    }
-    ticks.lastTickNs = now;
-    // Whatever happens inside the tick, the next one is armed: one failing tick must not end the scan.
-    struct Rearm {
-        TfrmMain* window;
-        int index;
-        ~Rearm() {
-            if (window->FScanTicks[index].enabled && !window->scanFields(index).tmrScanTime->isActive())
-                window->armScanTimer(index, window->FScanTicks[index].lastTickNs);
-        }
-    } rearm{this, Index};
-
-    {
-        std::lock_guard<std::recursive_mutex> lock(*s.FScanLock);
-        ticks.inTick = true;
-        struct Leave {
-            bool& flag;
-            ~Leave() { flag = false; }
-        } leave{ticks.inTick};
-
-        Fields f = fields(Index);
-        // A command of the panel still outstanding (a MOVE or jog typed during the scan) holds the scan
-        // back: its reply would otherwise be taken for this point's reply and the next point sent too early.
-        if (f.FScanStep == 1 && f.FScanState == 1 && !f.FBusy) {
-            if (s.FScanPointIndex < s.FScanPointCount) {
-                f.FTargetWavelength = static_cast<double>(
-                    static_cast<long double>(s.FScanPointIndex) * s.FScanResolution + s.FScanStart);
-                panel(Index).txtMoveWavelength->setText(formatGeneral(f.FTargetWavelength));
-                SendCommand(Index, ckMove);
-                ++s.FScanPointIndex;
-                f.FScanStep = 2;
-            } else {
-                ++s.FScanPeriodIndex;
-                if (s.FScanPeriodIndex >= s.FScanPeriodCount) {
-                    f.FScanStep = 0;
-                    enableScanTimer(Index, false);
-                    f.FScanState = 0;
-                    s.btnScan->setText(QStringLiteral("SCAN"));
-                    AddLog(Index, QStringLiteral("End Scaning..."));
-                } else {
-                    s.FScanPointIndex = 0;
-                }
-            }
-        }
-    }
+    panel(Index).stopScan();
 }

@@ -1,11 +1,13 @@
 #pragma once
-// The console's main window: two spectrograph panels, their serial ports, timers, log and protocol.
+// The console's main window: the view of two spectrograph panels, the selector and the log.
 
 #include <QByteArray>
 #include <QMessageBox>
 #include <QPointer>
 #include <QString>
 #include <QWidget>
+
+#include "SpectrographPanel.h"
 
 #include <array>
 #include <atomic>
@@ -35,50 +37,13 @@ namespace Ui {
 class TfrmMain;
 }
 
-// The controller commands; the console knows which reply it waits for only by the last one sent.
-enum TCommandKind : std::uint8_t { ckStatus, ckInfo, ckMove, ckStop, ckSelectGrating, ckInitialize };
-
-struct TGratingInfo {
-    int Value0 = 0;
-    int Value1 = 0;
-    int Groove = 0;
-    double Blaze = 0;
-    int Value4 = 0;
-    int Value5 = 0;
-    double Value6 = 0;
-    int Value7 = 0;
-    double Value8 = 0;
-    int Value9 = 0;
-};
-
-// What a controller reports about itself.
-struct TSpectrographInfo {
-    QString Name;
-    QString InfoText1;
-    int InfoValue2 = 0;
-    int GratingCount = 0;
-    int InfoValue4 = 0;
-    std::array<TGratingInfo, 11> Gratings{};
-    int StatusValue0 = 0;
-    int CurrentGrating = 0;
-    int StatusValue2 = 0;
-    double CurrentWavelength = 0;
-    int StatusValue4 = 0;
-};
-
 class TfrmMain : public QWidget {
     Q_OBJECT
 public:
     explicit TfrmMain(QWidget* parent = nullptr);
     ~TfrmMain() override;
 
-    // Components of the window, reachable by the expert terminals and by tests as on the form.
-    TKivComm* Comm1 = nullptr;
-    TKivComm* Comm2 = nullptr;
-    QTimer* tmrConnect1 = nullptr;
-    QTimer* tmrConnect2 = nullptr;
-    PreciseTimer* tmrScanTime1 = nullptr;
-    PreciseTimer* tmrScanTime2 = nullptr;
+    // Components of the window; each spectrograph's port and timers are its panel's.
     TznLog* LogFile = nullptr;
     TKivBtnSkinner* BtnSkinnerXP = nullptr;
     TImageList* imlMain = nullptr;
@@ -127,9 +92,6 @@ public:
     void SendCommand2(TCommandKind Kind);
     void Comm1EventCharReceived(QObject* Sender, int ACount);
     void Comm2EventCharReceived(QObject* Sender, int ACount);
-    void ParseStatusReply(int Index, const QString& Text);
-    void ParsePositionReply(int Index, const QString& Text);
-    void ParseInfoReply(int Index, const QString& Text);
 
     void btnComm1Click();
     void btnComm2Click();
@@ -158,7 +120,7 @@ public:
     void txtScanStart1PropertiesEditValueChanged();
     void txtScanStart2PropertiesEditValueChanged();
     void txtScanEnd1PropertiesEditValueChanged();
-    void txtScanEnd2PropertiesChange();
+    void txtScanEnd2PropertiesEditValueChanged();
     void txtScanPointRes1PropertiesEditValueChanged();
     void txtScanPointRes2PropertiesEditValueChanged();
     void txtScanPointCount1PropertiesEditValueChanged();
@@ -172,24 +134,17 @@ public:
     void tmrScanTime1Timer();
     void tmrScanTime2Timer();
 
-    // When the last scan tick of spectrograph Index + 1 ran (steady clock, ns; 0 before the first), and how
-    // many timer deliveries were held back for coming before the period was over: what a pacing check reads.
-    qint64 lastScanTickNs(int Index) const { return FScanTicks[Index].lastTickNs; }
-    int heldBackScanTicks(int Index) const { return FScanTicks[Index].heldBack; }
-
-    // Whether spectrograph Index + 1's port was lost or failed (device gone, read or write error) and has not
-    // been connected again since; and the system's text of the last such fault (kept after a reconnect).
-    bool portLost(int Index) const { return FPortFaults[Index].lost; }
-    QString lastFault(int Index) const { return FPortFaults[Index].reason; }
     // The message about a log file that cannot be written, while it is shown (none otherwise).
     QMessageBox* logFaultMessage() const { return FLogFaultBox; }
 
-    // The last line written to spectrograph Index + 1's log (empty before the first).
-    QString lastLogLine(int Index) const { return FLastLogLine[Index]; }
-
     // ---- One spectrograph at a time ----
-    // What a click on a panel runs, for spectrograph Index + 1 (0 or 1); whatever drives a panel from
-    // outside the window (remote control, tests) calls these on this thread, as a click does.
+    // Spectrograph Index + 1 (0 or 1): its state and its operations, which the window's clicks and remote
+    // clients both call.
+    SpectrographPanel& panel(int Index) { return *FPanels[Index]; }
+    const SpectrographPanel& panel(int Index) const { return *FPanels[Index]; }
+
+    // What a click on a panel runs, for spectrograph Index + 1: the panel's operation with what the
+    // panel's fields say; a refusal is written to the panel's log.
     void btnCommClick(int Index);
     void bntInitializeClick(int Index);
     void btnMoveClick(int Index);
@@ -197,10 +152,16 @@ public:
     void btnScanClick(int Index);
     void btnScanStopClick(int Index);
     void CalcScanParams(int Index);
-    bool lampOn(int Index);
+    // The scan box as the user typed it.
+    TScanInput scanInput(int Index) const;
+
+    // What a remote client did, shown as if typed: the target, the jog step, the grating chosen.
+    void showTarget(int Index, double Nm);
+    void showJogStep(int Index, double Step);
+    void showGratingChoice(int Index, int Grating);
 
     // The controls of one panel, so that each pair of twin handlers has one implementation.
-    struct Panel {
+    struct PanelView {
         QGroupBox* gbSpectroGraph;
         TKivLEDBtn* btnComm;
         QLabel* lblName;
@@ -217,24 +178,17 @@ public:
         QLineEdit* txtJogStep;
         QCheckBox* cbExpertMode;
         LogMemo* memoLog;
-        TKivComm* Comm;
-        QTimer* tmrConnect;
+        QLineEdit* txtScanStart;
+        QLineEdit* txtScanEnd;
+        QLineEdit* txtScanPointRes;
+        QLineEdit* txtScanPointCount;
+        QLineEdit* txtScanTime;
+        QLineEdit* txtScanPointTime;
+        QLineEdit* txtScanPeriodCount;
+        TKivBitBtn* btnScan;
+        TKivBitBtn* btnScanStop;
     };
-
-    // The state fields of one spectrograph, as references into the twin fields below.
-    struct Fields {
-        int& FConnectStep;
-        int& FPortIndex;
-        QByteArray& FReply;
-        TCommandKind& FCommand;
-        double& FTargetWavelength;
-        bool& FBusy;
-        int& FScanState;
-        int& FScanStep;
-    };
-
-    Panel& panel(int Index) { return FPanels[Index]; }
-    Fields fields(int Index);
+    const PanelView& view(int Index) const { return FViews[Index]; }
 
 signals:
     // Something of spectrograph Index + 1 may have changed: its state, a reply, a log line, the selector.
@@ -249,133 +203,31 @@ private:
     void setupComponents();
     void setupDesignTimeSettings();
     void connectHandlers();
+    void connectPanel(int Index);
     QString chooseLogFolder() const;
 
     void AddLog(int Index, const QString& Text);
+    void writeLog(int Index, const QString& Text);
     void memoLogChange(int Index);
-    void SendCommand(int Index, TCommandKind Kind);
-    void CommEventCharReceived(int Index, int ACount);
-    void tmrConnectTimer(int Index);
     void cbExpertModeClick(int Index);
-    void CommReceived(int Index, int ACount);
     void showName(int Index, const QString& Text);
-    void reportRefusedPort(int Index, int OpenError);
+    void showPanel(int Index);
+    void showGratingTable(int Index);
+    void showScan(int Index);
+    // A click the panel refused: the reason goes to the panel's log.
+    void refused(int Index, const QString& Why);
     static QPalette lightPalette();
-    void setLamp(int Index, bool On);
 
-    // Faults of the port and of the log file.
-    void CommError(int Index, int ErrCode, const QString& ErrDesc);
-    void CommMessage(int Index, const QString& Msg);
-    void handlePortFaultLater(int Index, std::function<void()> Handler);
-    void releaseMove(int Index);
-    void connectionLost(int Index, const QString& Reason);
-    void inputOverflow(int Index, const QString& Reason);
     void reportLogFault();
-    // What a port fault left: whether the port is lost and why, and whether an overflow was already told
-    // since the last command. The open generation counts closes, so that a fault reported for a port since
-    // closed is not applied to the next one.
-    struct PortFault {
-        bool lost = false;
-        QString reason;
-        bool overflowQueued = false;
-        bool overflowTold = false;
-    };
-    std::array<PortFault, 2> FPortFaults{};
-    std::array<std::atomic<int>, 2> FOpenGeneration{};
+    void connectCommit(QLineEdit* Edit, void (TfrmMain::*Handler)());
     QPointer<QMessageBox> FLogFaultBox;
     bool FLogFaultShown = false;
 
     std::unique_ptr<Ui::TfrmMain> ui;
-    std::array<Panel, 2> FPanels{};
+    PortSearchQueue FSearches;
+    std::array<SpectrographPanel*, 2> FPanels{};
+    std::array<PanelView, 2> FViews{};
     QString FLogFolder;
-    std::array<bool, 2> permissionReported{}; // this search has named a refused port
-    std::array<QString, 2> FLastLogLine;
-
-public:
-    // ---- Wavelength scans ----
-    // The scan state of one spectrograph, as references into the twin fields below, with its controls.
-    struct ScanFields {
-        double& FScanStart;
-        double& FScanEnd;
-        int& FScanPointCount;
-        double& FScanTime;
-        double& FScanResolution;
-        double& FScanPointTime;
-        int& FScanPeriodCount;
-        int& FScanPointIndex;
-        int& FScanPeriodIndex;
-        std::unique_ptr<std::recursive_mutex>& FScanLock;
-        QLineEdit* txtScanStart;
-        QLineEdit* txtScanEnd;
-        QLineEdit* txtScanPointRes;
-        QLineEdit* txtScanPointCount;
-        QLineEdit* txtScanTime;
-        QLineEdit* txtScanPointTime;
-        QLineEdit* txtScanPeriodCount;
-        TKivBitBtn* btnScan;
-        PreciseTimer* tmrScanTime;
-    };
-    ScanFields scanFields(int Index);
-
-private:
-    // The scan timer's pacing: a single-shot timer re-armed from each tick, so no tick comes before the
-    // period is over.
-    struct ScanTicks {
-        bool enabled = false;
-        bool inTick = false;
-        bool writingBack = false;
-        int periodMs = 10;
-        qint64 lastTickNs = 0;
-        int heldBack = 0;
-    };
-
-    void connectScanHandlers();
-    void connectCommit(QLineEdit* Edit, void (TfrmMain::*Handler)());
-    void tmrScanTimeTimer(int Index);
-    void enableScanTimer(int Index, bool Enabled);
-    void armScanTimer(int Index, qint64 FromNs);
-
-    std::array<ScanTicks, 2> FScanTicks{};
-
-public:
-    // State fields, in their declared order; all start at zero, empty or False.
-    std::unique_ptr<std::recursive_mutex> FScanLock1;
-    std::unique_ptr<std::recursive_mutex> FScanLock2;
-    int FConnectStep1 = 0;
-    int FPortIndex1 = 0;
-    QByteArray FReply1;
-    TCommandKind FCommand1 = ckStatus;
-    double FTargetWavelength1 = 0;
-    bool FBusy1 = false;
-    int FScanState1 = 0;
-    int FScanStep1 = 0;
-    double FScanStart1 = 0;
-    double FScanEnd1 = 0;
-    int FScanPointCount1 = 0;
-    double FScanTime1 = 0;
-    double FScanResolution1 = 0;
-    double FScanPointTime1 = 0;
-    int FScanPeriodCount1 = 0;
-    int FScanPointIndex1 = 0;
-    int FScanPeriodIndex1 = 0;
-    int FConnectStep2 = 0;
-    int FPortIndex2 = 0;
-    QByteArray FReply2;
-    TCommandKind FCommand2 = ckStatus;
-    double FTargetWavelength2 = 0;
-    bool FBusy2 = false;
-    int FScanState2 = 0;
-    int FScanStep2 = 0;
-    double FScanStart2 = 0;
-    double FScanEnd2 = 0;
-    int FScanPointCount2 = 0;
-    double FScanTime2 = 0;
-    double FScanResolution2 = 0;
-    double FScanPointTime2 = 0;
-    int FScanPeriodCount2 = 0;
-    int FScanPointIndex2 = 0;
-    int FScanPeriodIndex2 = 0;
-    std::array<TSpectrographInfo, 2> FSpectrograph{};
 };
 
 // The program's windows, as the program entry creates them.
