@@ -295,10 +295,11 @@ QString SpectrographPanel::whyNot(bool NeedsIdle) const {
 }
 
 QString SpectrographPanel::checkWavelength(double Nm) const {
+    if (std::isnan(Nm))
+        return QStringLiteral("the wavelength is not a number");
     if (!std::isfinite(Nm) || Nm < MinWavelength || Nm > MaxWavelength)
         return QStringLiteral("wavelength %1 nm is out of range (%2 to %3 nm)")
-            .arg(std::isnan(Nm) ? QStringLiteral("(not a number)") : formatGeneral(Nm),
-                 formatGeneral(MinWavelength), formatGeneral(MaxWavelength));
+            .arg(formatGeneral(Nm), formatGeneral(MinWavelength), formatGeneral(MaxWavelength));
     return {};
 }
 
@@ -461,6 +462,9 @@ void SpectrographPanel::stepDone() {
         log(QStringLiteral("Try to connect COM%1").arg(FPortIndex + 1));
         reportRefusedPort(openError);
         FConnectStep = 2;
+        // The port gets a whole tick to answer, counted from its query.
+        if (FConnectTimer->isActive())
+            FConnectTimer->start();
         break;
     }
     case Step::MoveAfterGrating:
@@ -585,11 +589,11 @@ QString SpectrographPanel::startScan(const TScanInput& Scan) {
         return QStringLiteral("the scan's resolution must not be 0");
     if (Scan.PeriodCount > MaxPasses)
         return QStringLiteral("the number of scans must be at most %1").arg(MaxPasses);
-    const long double points = (static_cast<long double>(Scan.End) - Scan.Start) / Scan.Resolution + 1;
-    if (!(points >= 0.5L && points <= MaxPoints) || roundCount(points) < 1)
+    const int points = roundCount((static_cast<long double>(Scan.End) - Scan.Start) / Scan.Resolution + 1);
+    if (points < 1 || points > MaxPoints)
         return QStringLiteral("the scan would have %1 points (1 to %2; a resolution against the range's "
                               "direction gives none)")
-            .arg(formatGeneral(static_cast<double>(std::round(points))))
+            .arg(points)
             .arg(MaxPoints);
     calcScanParams(Scan);
     FPeriodMs = timerPeriodMs(FScan.PointTime);
@@ -711,6 +715,7 @@ void SpectrographPanel::sendCommand(TCommandKind Kind) {
     // is read as the answer to this command.
     FCommand = Kind;
     FAwaiting = Kind != ckStop;
+    FSentInExpert = FExpert;
     FComm->WriteData(command);
     if (Kind == ckMove)
         log(QStringLiteral("Moving To ") + target);
@@ -724,7 +729,7 @@ void SpectrographPanel::eventCharReceived(int ACount) {
         FComm->ReadData(ACount); // the port is going: nothing more is awaited from it
         return;
     }
-    if (!FAwaiting) {
+    if (!protocolOwnsReply()) {
         if (FExpert)
             return; // the terminal reads the port
         // Nothing was asked for: line noise or a late reply is no answer, and it is said once until the
@@ -888,9 +893,15 @@ void SpectrographPanel::giveUpReply() {
 }
 
 void SpectrographPanel::received(int ACount) {
-    if (!FExpert || FAwaiting)
+    if (!FExpert || protocolOwnsReply())
         return; // the bytes wait for the reply dispatcher
     emit terminalReceived(FComm->ReadData(ACount));
+}
+
+// A command sent before the terminal took the port is still answered to the panel, so that ticking Expert
+// Mode never strands a move; what is sent while the terminal has the port is answered to the terminal.
+bool SpectrographPanel::protocolOwnsReply() const {
+    return FAwaiting && !FSentInExpert;
 }
 
 // ---- Scans ------------------------------------------------------------------------------------------

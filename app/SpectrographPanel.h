@@ -229,6 +229,7 @@ private:
     void connectionLost(const QString& Reason);
     void inputOverflow(const QString& Reason);
     void reportRefusedPort(int OpenError);
+    bool protocolOwnsReply() const;
 
     const int FIndex;
     PortSearchQueue& FSearches;
@@ -255,6 +256,7 @@ private:
     QByteArray FReply;
     TCommandKind FCommand = ckStatus;
     bool FAwaiting = false;
+    bool FSentInExpert = false;
     bool FBusy = false;
     bool FMoveCaption = false;
     double FTargetWavelength = 0;

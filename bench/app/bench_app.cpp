@@ -83,10 +83,10 @@ struct Console {
         frmExpertMode1 = expert1.get();
         main->show();
         // The search itself is not measured: a short tick finds COM3 in about two seconds.
-        main->tmrConnect1->setInterval(200);
+        main->panel(0).connectTimer()->setInterval(200);
         main->btnComm1->click();
         return runUntil(
-            [&] { return main->btnComm1->LED()->Value() && main->FSpectrograph[0].GratingCount > 0; });
+            [&] { return main->btnComm1->LED()->Value() && main->panel(0).info().GratingCount > 0; });
     }
     ~Console() {
         expert1.reset();
@@ -149,7 +149,7 @@ void BM_MoveRoundTrips(benchmark::State& state) {
             start = wallSeconds();
             for (int i = 0; i < kRoundTrips / kRounds; ++i, ++windowTrips) {
                 w.btnMove1->click();
-                if (!runUntil([&] { return !w.FBusy1; }))
+                if (!runUntil([&] { return !w.panel(0).busy(); }))
                     break;
             }
             const double windowRound = wallSeconds() - start;
@@ -223,7 +223,7 @@ void BM_GratingChangePauseCpu(benchmark::State& state) {
         const double wallStart = wallSeconds();
         before = cpuMs();
         w.btnMove1->click();
-        runUntil([&] { return !w.FBusy1; });
+        runUntil([&] { return !w.panel(0).busy(); });
         results.pauseConsoleMs = cpuMs() - before;
         results.pauseWallMs = (wallSeconds() - wallStart) * 1000;
         state.counters["cpu_ms"] = results.pauseConsoleMs;

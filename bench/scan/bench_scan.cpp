@@ -57,9 +57,9 @@ struct Result {
 };
 
 Result runScan(TfrmMain& frm, int Com, int Count = Points) {
-    frm.Comm1->CloseComm();
-    frm.Comm1->SetPort(static_cast<TPort>(Com - 1));
-    if (!frm.Comm1->OpenComm()) {
+    frm.panel(0).comm()->CloseComm();
+    frm.panel(0).comm()->SetPort(static_cast<TPort>(Com - 1));
+    if (!frm.panel(0).comm()->OpenComm()) {
         std::fprintf(stderr, "cannot open COM%d\n", Com);
         std::exit(1);
     }
@@ -72,8 +72,8 @@ Result runScan(TfrmMain& frm, int Com, int Count = Points) {
 
     Result r;
     qint64 lastTick = 0;
-    auto tickWatch = QObject::connect(frm.tmrScanTime1, &PreciseTimer::timeout, &frm, [&] {
-        const qint64 tick = frm.lastScanTickNs(0);
+    auto tickWatch = QObject::connect(frm.panel(0).scanTimer(), &PreciseTimer::timeout, &frm, [&] {
+        const qint64 tick = frm.panel(0).lastScanTickNs();
         if (tick == lastTick)
             return;
         if (lastTick != 0)
@@ -81,7 +81,7 @@ Result runScan(TfrmMain& frm, int Com, int Count = Points) {
         lastTick = tick;
         ++r.ticks;
     });
-    const int heldBefore = frm.heldBackScanTicks(0);
+    const int heldBefore = frm.panel(0).heldBackScanTicks();
     QTimer wake;
     wake.start(100);
     QElapsedTimer clock;
@@ -90,7 +90,7 @@ Result runScan(TfrmMain& frm, int Com, int Count = Points) {
     const double process0 = cpuSeconds(CLOCK_PROCESS_CPUTIME_ID);
     clock.start();
     frm.btnScan1Click();
-    while (frm.FScanState1 != 0 && clock.elapsed() < 120000)
+    while (frm.panel(0).scanState() != 0 && clock.elapsed() < 120000)
         QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
     r.seconds = static_cast<double>(clock.nsecsElapsed()) / 1e9;
     r.windowCpu = cpuSeconds(CLOCK_THREAD_CPUTIME_ID) - window0;
@@ -99,8 +99,8 @@ Result runScan(TfrmMain& frm, int Com, int Count = Points) {
     r.windowUser = seconds(usage1.ru_utime) - seconds(usage0.ru_utime);
     r.windowSystem = seconds(usage1.ru_stime) - seconds(usage0.ru_stime);
     r.windowWakeups = usage1.ru_nvcsw - usage0.ru_nvcsw;
-    r.finished = frm.FScanState1 == 0;
-    r.heldBack = frm.heldBackScanTicks(0) - heldBefore;
+    r.finished = frm.panel(0).scanState() == 0;
+    r.heldBack = frm.panel(0).heldBackScanTicks() - heldBefore;
     QObject::disconnect(tickWatch);
     return r;
 }

@@ -225,7 +225,7 @@ bool measureMoves(MoveTimes& Times) {
     w.show();
     RemoteBridge bridge;
     ConsoleRemote remote(w, bridge);
-    w.tmrConnect1->setInterval(200);
+    w.panel(0).connectTimer()->setInterval(200);
     w.btnComm1->click();
     if (!runUntil([&] { return bridge.snapshot(0).mode == PanelMode::On; }))
         return false;

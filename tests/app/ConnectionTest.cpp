@@ -21,9 +21,9 @@ TEST_F(Connection, FindsTheControllerOnCom3AfterTryingCom1AndCom2) {
     EXPECT_EQ(paneLines(0).mid(0, 5), expected);
     // The status query that found the port, then the info query of the greeting.
     EXPECT_TRUE(waitForBytes(3, 0, "IA\rIB\r")) << sim.received(3);
-    EXPECT_FALSE(window->tmrConnect1->isActive());
-    EXPECT_EQ(window->FConnectStep1, 0);
-    EXPECT_FALSE(window->FBusy1);
+    EXPECT_FALSE(window->panel(0).connectTimer()->isActive());
+    EXPECT_EQ(window->panel(0).connectStep(), 0);
+    EXPECT_FALSE(window->panel(0).busy());
     // The status reply filled the readout before success, so the target starts at the drive's position.
     EXPECT_EQ(window->txtMoveWavelength1->text(), "432.25");
     EXPECT_DOUBLE_EQ(window->meterCurrWavelength1->Value(), 432.25);
@@ -42,7 +42,7 @@ TEST_F(Connection, InfoReplyFillsTheNameAndTheGratingRowsByCount) {
     ASSERT_TRUE(waitFor([&] { return window->txtGroove12->text() == "600"; }));
 
     EXPECT_EQ(window->lblName1->text(), "TWIN-GRATING");
-    EXPECT_EQ(window->FSpectrograph[0].GratingCount, 2);
+    EXPECT_EQ(window->panel(0).info().GratingCount, 2);
     EXPECT_EQ(window->txtGroove11->text(), "1200");
     EXPECT_EQ(window->txtBlaze11->text(), "500");
     EXPECT_EQ(window->txtBlaze12->text(), "1250.5");
@@ -65,18 +65,25 @@ TEST_F(Connection, DisconnectWritesNothingAndClosesThePort) {
     const std::size_t before = mark(3);
 
     click(window->btnComm1);
-
+    // The port closes after its pause; clicks and clients meanwhile are told the panel is disconnecting.
+    EXPECT_EQ(window->panel(0).mode(), pmDisconnecting);
+    EXPECT_EQ(window->panel(0).move(510), "Spectrograph 1 is disconnecting");
+    ASSERT_TRUE(waitForLog(0, "Disconnect comm."));
     EXPECT_EQ(paneLines(0).last(), "Disconnect comm.");
     EXPECT_EQ(window->lblName1->text(), "Disconnected");
     EXPECT_FALSE(lampOn(0));
-    EXPECT_FALSE(window->Comm1->PortOpened());
+    EXPECT_FALSE(window->panel(0).comm()->PortOpened());
     QTest::qWait(100);
     EXPECT_EQ(receivedSince(3, before), "");
 
-    // A closed port takes no commands: a jog now is logged but reaches nothing.
+    // A closed port takes no commands: a jog now is refused with a line, and nothing claims a move.
     type(window->txtMoveWavelength1, "510");
     click(window->btnJogPlus1);
-    EXPECT_EQ(paneLines(0).last(), "Moving To 515");
+    click(window->btnMove1);
+    EXPECT_EQ(paneLines(0).last(), "Spectrograph 1 is not connected (connect it first)");
+    EXPECT_EQ(paneCount(0, "Moving To 515"), 0);
+    EXPECT_EQ(window->btnMove1->text(), "MOVE");
+    EXPECT_EQ(window->txtMoveWavelength1->text(), "510");
     QTest::qWait(100);
     EXPECT_EQ(receivedSince(3, before), "");
 
@@ -100,10 +107,10 @@ TEST_F(Connection, NoAnswerWhileExpertModeIsOnSoTheSearchGoesOnPastTheController
     EXPECT_FALSE(lampOn(0));
     // Clicking COMM. during a search starts it over at COM1.
     click(window->btnComm1);
-    EXPECT_EQ(window->FPortIndex1, 0);
+    EXPECT_EQ(window->panel(0).portIndex(), 0);
     EXPECT_EQ(paneCount(0, "Try to connect..."), 2);
     EXPECT_TRUE(waitFor([&] { return paneCount(0, "Try to connect COM1") == 2; }));
-    window->tmrConnect1->stop();
+    window->panel(0).connectTimer()->stop();
 }
 
 TEST_F(Connection, TwoSpectrographsAtOnceEachOnItsOwnPanel) {
@@ -149,5 +156,27 @@ TEST_F(Connection, TwoSpectrographsAtOnceEachOnItsOwnPanel) {
     window->rgSelectionItems->button(0)->click();
     EXPECT_FALSE(window->gbSpectroGraph2->isEnabled());
     EXPECT_TRUE(lampOn(1));
-    EXPECT_TRUE(window->Comm2->PortOpened());
+    EXPECT_TRUE(window->panel(1).comm()->PortOpened());
+}
+
+// Searches started together run one after the other, in the order they were started: each panel ends on
+// the controller the other does not hold, never swapped.
+TEST_F(Connection, SearchesStartedBackToBackNeverSwapTheControllers) {
+    orvanesim::ControllerConfig first = orvanesim::ControllerConfig::instant(3);
+    first.name = "ALPHA";
+    orvanesim::ControllerConfig second = orvanesim::ControllerConfig::instant(5);
+    second.name = "BETA";
+    startConsole({first, second});
+    window->rgSelectionItems->button(2)->click();
+    click(window->btnComm1);
+    click(window->btnComm2);
+    EXPECT_EQ(window->panel(1).mode(), pmSearching);
+    ASSERT_TRUE(waitFor([&] { return window->panel(0).mode() == pmReady && window->panel(1).mode() == pmReady; },
+                        30000));
+    EXPECT_EQ(window->lblName1->text(), "ALPHA");
+    EXPECT_EQ(window->lblName2->text(), "BETA");
+    EXPECT_EQ(window->panel(0).comm()->PortName(), "COM3");
+    EXPECT_EQ(window->panel(1).comm()->PortName(), "COM5");
+    // Panel 2 began once panel 1 had found its controller.
+    EXPECT_LT(commands().front().com, 4);
 }

@@ -80,8 +80,8 @@ protected:
         frmExpertMode2 = expert2.get();
         expert1 = std::make_unique<TfrmExpertMode1>();
         frmExpertMode1 = expert1.get();
-        window->tmrConnect1->setInterval(kConnectTickMs);
-        window->tmrConnect2->setInterval(kConnectTickMs);
+        window->panel(0).connectTimer()->setInterval(kConnectTickMs);
+        window->panel(1).connectTimer()->setInterval(kConnectTickMs);
         window->show();
         ASSERT_TRUE(QTest::qWaitForWindowExposed(window.get()));
     }
@@ -136,13 +136,25 @@ protected:
         QTest::keyClicks(edit, text);
     }
 
-    // Presses COMM. on panel Index and waits for the search to end on COM<com> with the info reply shown.
+    // Presses COMM. on panel Index and waits for the search to end on COM<com> with the info reply read.
     void connectPanel(int Index, int com) {
         click(btnComm(Index));
         const QString success = QStringLiteral("Connection Successs. COM%1").arg(com);
         ASSERT_TRUE(waitForLog(Index, success)) << paneLines(Index).join(u'|').toStdString();
-        ASSERT_TRUE(waitFor([&] { return !window->FSpectrograph[Index].Name.isEmpty(); }));
+        ASSERT_TRUE(waitFor([&] { return window->panel(Index).mode() == pmReady; }));
         ASSERT_TRUE(lampOn(Index));
+    }
+
+    // Connects panel Index to the controller on COM<com> at once: that port is tried first, with quick
+    // search ticks; returns when the name and grating table are read.
+    void connectAt(int Index, int com) {
+        SpectrographPanel& p = window->panel(Index);
+        p.setPreferredPort(com - 1);
+        p.connectTimer()->setInterval(50);
+        ASSERT_EQ(p.commClick(), QString());
+        ASSERT_TRUE(waitFor([&] { return p.mode() == pmReady; }))
+            << SpectrographPanel::modeName(p.mode()) << " " << paneLines(Index).join(u'|').toStdString();
+        p.connectTimer()->setInterval(kConnectTickMs);
     }
 
     orvanesim::Simulator sim;

@@ -64,7 +64,7 @@ TEST_F(RemoteControl, AClientsMoveIsTheClicksMoveOnTheWireInTheWindowAndInTheLog
     startRemote({orvanesim::ControllerConfig::instant(3)});
     connectRemotely(0, 3);
     const PanelState connected = bridge->snapshot(0);
-    EXPECT_EQ(connected.controllerName, window->FSpectrograph[0].Name.toStdString());
+    EXPECT_EQ(connected.controllerName, window->panel(0).info().Name.toStdString());
     EXPECT_EQ(connected.port, "COM3");
     EXPECT_EQ(connected.grooves.size(), connected.blazes.size());
     EXPECT_TRUE(connected.enabled);
@@ -110,7 +110,7 @@ TEST_F(RemoteControl, ACommandThePanelCannotTakeNowChangesNothingAndSendsNothing
     // Panel 2 is disabled by the selector at start.
     refused = command([](ConsoleRemote& r) { return r.connectPanel(1); });
     EXPECT_NE(refused.reason.find("disabled by the selector"), std::string::npos) << refused.reason;
-    EXPECT_FALSE(window->tmrConnect2->isActive());
+    EXPECT_FALSE(window->panel(1).connectTimer()->isActive());
 
     connectRemotely(0, 3);
     const QString field = window->txtMoveWavelength1->text();
@@ -204,5 +204,5 @@ TEST_F(RemoteControl, AClosingWindowAnswersClientsAndTakesNoMoreWork) {
     const auto answer = command([](ConsoleRemote& r) { return r.connectPanel(0); });
     EXPECT_EQ(answer.outcome, RemoteBridge::Outcome::ShutDown);
     EXPECT_EQ(answer.reason, "the console is closing");
-    EXPECT_FALSE(window->tmrConnect1->isActive());
+    EXPECT_FALSE(window->panel(0).connectTimer()->isActive());
 }

@@ -21,39 +21,49 @@ orvanesim::ControllerConfig silentController(int com) {
 }
 } // namespace
 
-TEST_F(ExpertMode, AReplyGoesToTheTerminalAndIsNotParsed) {
-    startConsole();
+TEST_F(ExpertMode, TheTerminalHasThePortButNeverStrandsAMove) {
+    orvanesim::ControllerConfig controller = orvanesim::ControllerConfig::instant(3);
+    controller.nmPerSecond = 200; // 100 nm take half a second
+    startConsole({controller});
     connectPanel(0, 3);
-    ASSERT_TRUE(waitFor([&] { return window->txtGroove11->text() == "1200"; }));
-    click(window->cbExpertMode1);
-    ASSERT_TRUE(window->cbExpertMode1->isChecked());
-    ASSERT_TRUE(expert1->isVisible());
-    EXPECT_TRUE(expert1->memoTerminal()->toPlainText().isEmpty());
+    ASSERT_TRUE(waitFor([&] { return window->panel(0).mode() == pmReady; }));
 
+    // Ticked during a move: the move's reply still reaches the panel, which is released as usual.
     const std::size_t before = mark(3);
     type(window->txtMoveWavelength1, "600");
     click(window->btnMove1);
-    ASSERT_TRUE(waitForBytes(3, before, "GU600\r"));
+    click(window->cbExpertMode1);
+    ASSERT_TRUE(window->cbExpertMode1->isChecked());
+    ASSERT_TRUE(expert1->isVisible());
+    ASSERT_TRUE(waitForLog(0, "Moving Ok"));
+    EXPECT_EQ(window->btnMove1->text(), "MOVE");
+    EXPECT_DOUBLE_EQ(window->meterCurrWavelength1->Value(), 600);
+    EXPECT_EQ(window->panel(0).mode(), pmExpert);
+    EXPECT_TRUE(expert1->memoTerminal()->toPlainText().isEmpty());
+
+    // While the terminal has the port, the panel's commands are refused and send nothing; what the
+    // controller says goes to the terminal, exactly as received, and is not parsed.
+    click(window->btnMove1);
+    EXPECT_EQ(paneLines(0).last(), "Spectrograph 1's expert terminal has the port (clear Expert Mode first)");
+    QTest::keyClicks(expert1->memoTerminal(), "GU700");
+    QTest::keyClick(expert1->memoTerminal(), Qt::Key_Return);
     ASSERT_TRUE(waitFor([&] { return expert1->memoTerminal()->toPlainText().contains(u'*'); }));
-    // Shown exactly as received, and not read as the move's reply.
-    EXPECT_EQ(expert1->memoTerminal()->toPlainText(), "GU=OK/WL=600/*");
-    QTest::qWait(100);
-    EXPECT_FALSE(paneHas(0, "Moving Ok"));
-    EXPECT_DOUBLE_EQ(window->meterCurrWavelength1->Value(), 500);
-    EXPECT_EQ(window->btnMove1->text(), "MOVING");
-    EXPECT_TRUE(window->FBusy1);
+    EXPECT_EQ(expert1->memoTerminal()->toPlainText(), "GU700\nGU=OK/WL=700/*");
+    EXPECT_EQ(receivedSince(3, before), "GU600\rGU700\r");
+    EXPECT_EQ(paneCount(0, "Moving Ok"), 1);
+    EXPECT_DOUBLE_EQ(window->meterCurrWavelength1->Value(), 600);
 
     // Expert mode off again: the next reply is the protocol's once more.
     click(window->cbExpertMode1);
     ASSERT_FALSE(window->cbExpertMode1->isChecked());
     click(window->bntInitialize1);
-    ASSERT_TRUE(waitFor([&] { return !window->FBusy1 && paneHas(0, "Initialization Ok"); }));
+    ASSERT_TRUE(waitFor([&] { return !window->panel(0).busy() && paneHas(0, "Initialization Ok"); }));
 }
 
 TEST_F(ExpertMode, LineTerminalSendsTheLastLineWithACarriageReturn) {
     startConsole({silentController(3)});
-    window->Comm1->SetPort(COM03);
-    ASSERT_TRUE(window->Comm1->OpenComm());
+    window->panel(0).comm()->SetPort(COM03);
+    ASSERT_TRUE(window->panel(0).comm()->OpenComm());
     click(window->cbExpertMode1);
     QPlainTextEdit* memo = expert1->memoTerminal();
 
@@ -77,8 +87,8 @@ TEST_F(ExpertMode, LineTerminalShowsAReplyInPiecesRightAfterTheCommand) {
     pieces.splitPieces = 4;
     pieces.splitGapMs = 20;
     startConsole({pieces});
-    window->Comm1->SetPort(COM03);
-    ASSERT_TRUE(window->Comm1->OpenComm());
+    window->panel(0).comm()->SetPort(COM03);
+    ASSERT_TRUE(window->panel(0).comm()->OpenComm());
     click(window->cbExpertMode1);
     QPlainTextEdit* memo = expert1->memoTerminal();
 
@@ -119,8 +129,8 @@ TEST_F(ExpertMode, AFloodKeepsTheTerminalCappedAndTheWindowAnswering) {
     flood.splitPieces = 256;
     flood.splitGapMs = 0;
     startConsole({flood});
-    window->Comm1->SetPort(COM03);
-    ASSERT_TRUE(window->Comm1->OpenComm());
+    window->panel(0).comm()->SetPort(COM03);
+    ASSERT_TRUE(window->panel(0).comm()->OpenComm());
     click(window->cbExpertMode1);
     QPlainTextEdit* memo = expert1->memoTerminal();
 
@@ -137,7 +147,7 @@ TEST_F(ExpertMode, AFloodKeepsTheTerminalCappedAndTheWindowAnswering) {
     probe.start(10);
     int longestText = 0, mostLines = 0;
     for (int i = 0; i < replies; ++i) {
-        window->Comm1->WriteData("IA\r");
+        window->panel(0).comm()->WriteData("IA\r");
         ASSERT_TRUE(waitFor([&] {
             longestText = std::max(longestText, memo->document()->characterCount());
             mostLines = std::max(mostLines, memo->blockCount());
@@ -158,8 +168,8 @@ TEST_F(ExpertMode, AFloodKeepsTheTerminalCappedAndTheWindowAnswering) {
 TEST_F(ExpertMode, KeyTerminalSendsTheCodeOfThePhysicalKey) {
     startConsole({silentController(5)});
     window->rgSelectionItems->button(2)->click();
-    window->Comm2->SetPort(COM05);
-    ASSERT_TRUE(window->Comm2->OpenComm());
+    window->panel(1).comm()->SetPort(COM05);
+    ASSERT_TRUE(window->panel(1).comm()->OpenComm());
     click(window->cbExpertMode2);
     QPlainTextEdit* memo = expert2->memoTerminal();
     // Without a display to ask, the layout is taken as US: the key that types an a-umlaut on a German
@@ -181,8 +191,8 @@ TEST_F(ExpertMode, KeyTerminalSendsTheCodeOfThePhysicalKey) {
 TEST_F(ExpertMode, KeyTerminalSendsOneKeyCodePerKeyPress) {
     startConsole({silentController(5)});
     window->rgSelectionItems->button(2)->click();
-    window->Comm2->SetPort(COM05);
-    ASSERT_TRUE(window->Comm2->OpenComm());
+    window->panel(1).comm()->SetPort(COM05);
+    ASSERT_TRUE(window->panel(1).comm()->OpenComm());
     click(window->cbExpertMode2);
     ASSERT_TRUE(expert2->isVisible());
     QPlainTextEdit* memo = expert2->memoTerminal();

@@ -144,24 +144,24 @@ TEST_F(FaultDrill, UnplugMidScanShowsTheLossEndsTheScanAndTheSearchFindsAnotherC
         return false;
     })) << paneLines(0).join('|').toStdString();
     // The receive thread sees the hang-up first; a write into the dead line says so in its own words.
-    EXPECT_TRUE(window->lastFault(0) == "Input/output error" ||
-                window->lastFault(0) == "An I/O error occurred during communications with the device.")
-        << window->lastFault(0).toStdString();
-    EXPECT_TRUE(paneHas(0, "Connection lost. COM3 (" + window->lastFault(0) + ")"));
-    EXPECT_TRUE(window->portLost(0));
-    EXPECT_FALSE(window->Comm1->PortOpened());
+    EXPECT_TRUE(window->panel(0).lastFault() == "Input/output error" ||
+                window->panel(0).lastFault() == "An I/O error occurred during communications with the device.")
+        << window->panel(0).lastFault().toStdString();
+    EXPECT_TRUE(paneHas(0, "Connection lost. COM3 (" + window->panel(0).lastFault() + ")"));
+    EXPECT_TRUE(window->panel(0).portLost());
+    EXPECT_FALSE(window->panel(0).comm()->PortOpened());
     EXPECT_FALSE(lampOn(0));
     EXPECT_EQ(window->lblName1->text(), "Disconnected");
-    EXPECT_EQ(window->FScanState1, 0) << "the scan ended as STOP ends it";
+    EXPECT_EQ(window->panel(0).scanState(), 0) << "the scan ended as STOP ends it";
     EXPECT_EQ(window->btnScan1->text(), "SCAN");
-    EXPECT_FALSE(window->FBusy1);
+    EXPECT_FALSE(window->panel(0).busy());
     EXPECT_EQ(window->btnMove1->text(), "MOVE");
-    EXPECT_FALSE(window->portLost(1));
+    EXPECT_FALSE(window->panel(1).portLost());
 
     // COMM. searches again and finds the other controller; a new scan runs there.
     connectPanel(0, 5);
-    EXPECT_FALSE(window->portLost(0));
-    EXPECT_EQ(window->lastFault(0).isEmpty(), false) << "the last fault's reason stays readable";
+    EXPECT_FALSE(window->panel(0).portLost());
+    EXPECT_EQ(window->panel(0).lastFault().isEmpty(), false) << "the last fault's reason stays readable";
     setScan("500", "520", "10", "0.3");
     click(window->btnScan1);
     ASSERT_TRUE(waitForLog(0, "End Scaning..."));
@@ -177,9 +177,9 @@ TEST_F(FaultDrill, DisconnectingDuringAScanEndsTheScan) {
     ASSERT_TRUE(waitFor([&] { return paneCount(0, "Moving Ok") >= 2; }));
     click(btnComm(0));
     ASSERT_TRUE(waitForLog(0, "Disconnect comm."));
-    EXPECT_EQ(window->FScanState1, 0);
+    EXPECT_EQ(window->panel(0).scanState(), 0);
     EXPECT_EQ(window->btnScan1->text(), "SCAN");
-    EXPECT_FALSE(window->portLost(0)) << "a disconnect asked for is no fault";
+    EXPECT_FALSE(window->panel(0).portLost()) << "a disconnect asked for is no fault";
     const int sent = moveCommands(3);
     QTest::qWait(300);
     EXPECT_EQ(moveCommands(3), sent) << "the scan went on without its port";
@@ -188,22 +188,20 @@ TEST_F(FaultDrill, DisconnectingDuringAScanEndsTheScan) {
 // ---- Input queue overflow ----
 
 TEST_F(FaultDrill, AReplyLongerThanTheInputQueueIsLoggedAsLostAndThePanelReleased) {
-    auto flooding = orvanesim::ControllerConfig::instant(3);
-    flooding.garbageBytes = 5000; // before every reply: the reply's "*" never finds room
-    startConsole({flooding});
+    startConsole(3);
     keepLogHere();
-    window->Comm1->SetPort(COM03);
-    ASSERT_TRUE(window->Comm1->OpenComm());
-    window->FSpectrograph[0].CurrentGrating = 1; // as a status reply would have set it
+    connectPanel(0, 3);
+    // From now on, before every reply: the reply's "*" never finds room.
+    sim.setFaults(3, [](orvanesim::ControllerConfig& c) { c.garbageBytes = 5000; });
 
     type(window->txtMoveWavelength1, "532.5");
     click(window->btnMove1);
     const QString lost = "Reply lost. COM3 (" + overflowText + ")";
     ASSERT_TRUE(waitForLog(0, lost)) << paneLines(0).join('|').toStdString();
-    EXPECT_FALSE(window->FBusy1);
+    EXPECT_FALSE(window->panel(0).busy());
     EXPECT_EQ(window->btnMove1->text(), "MOVE");
-    EXPECT_TRUE(window->Comm1->PortOpened()) << "an overflow is no reason to drop the line";
-    EXPECT_FALSE(window->portLost(0));
+    EXPECT_TRUE(window->panel(0).comm()->PortOpened()) << "an overflow is no reason to drop the line";
+    EXPECT_FALSE(window->panel(0).portLost());
 
     // A scan is not held up by replies that can never end: each point is given up and the next one sent.
     setScan("500", "502", "1", "0.3");
@@ -213,8 +211,8 @@ TEST_F(FaultDrill, AReplyLongerThanTheInputQueueIsLoggedAsLostAndThePanelRelease
     EXPECT_EQ(paneCount(0, "Moving Ok"), 0);
     EXPECT_EQ(moveCommands(3), 4);
 
-    // No motion reply awaited (a status query): the overflow is told once, not for every chunk of it.
-    window->SendCommand1(ckStatus);
+    // Nothing awaited: a flood of noise is told once, not for every chunk of it.
+    sim.inject(3, std::string(20000, 'x'));
     const QString overflow = "Input overflow. COM3 (" + overflowText + ")";
     ASSERT_TRUE(waitForLog(0, overflow));
     QTest::qWait(300);

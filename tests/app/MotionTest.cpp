@@ -18,7 +18,7 @@ QString accessibleValue(QWidget* widget) {
 TEST_F(Motion, MoveWritesTheTargetAndEndsWithMovingOkAndTheReadout) {
     // A drive that takes its time, so the MOVING caption can be seen while it moves.
     orvanesim::ControllerConfig controller = orvanesim::ControllerConfig::instant(3);
-    controller.nmPerSecond = 200;
+    controller.nmPerSecond = 20;
     startConsole({controller});
     connectPanel(0, 3);
     const std::size_t before = mark(3);
@@ -26,26 +26,39 @@ TEST_F(Motion, MoveWritesTheTargetAndEndsWithMovingOkAndTheReadout) {
     type(window->txtMoveWavelength1, "532.5");
     click(window->btnMove1);
     EXPECT_EQ(window->btnMove1->text(), "MOVING");
-    EXPECT_TRUE(window->FBusy1);
+    EXPECT_TRUE(window->panel(0).busy());
     EXPECT_EQ(paneLines(0).last(), "Moving To 532.5");
-    // A second MOVE while the first is under way does nothing.
+    // A second MOVE while the first is under way is refused with a line.
     click(window->btnMove1);
+    EXPECT_EQ(paneLines(0).last(), "Spectrograph 1 is busy: its last command has not been answered yet");
 
     ASSERT_TRUE(waitForLog(0, "Moving Ok"));
     EXPECT_EQ(receivedSince(3, before), "GU532.5\r");
     EXPECT_EQ(window->btnMove1->text(), "MOVE");
-    EXPECT_FALSE(window->FBusy1);
+    EXPECT_FALSE(window->panel(0).busy());
     EXPECT_DOUBLE_EQ(window->meterCurrWavelength1->Value(), 532.5);
     EXPECT_EQ(accessibleValue(window->meterCurrWavelength1), "532.500 nm");
     EXPECT_EQ(paneCount(0, "Moving To 532.5"), 1);
 
-    // An empty target counts as 0; a whole number goes out without a decimal point.
+    sim.setFaults(3, [](orvanesim::ControllerConfig& c) { c.nmPerSecond = 0; });
+    // A typo never moves the drive: an empty, a wrong or a negative target is refused with a line.
     const std::size_t second = mark(3);
-    window->txtMoveWavelength1->clear();
+    for (const char* typo : {"", "abc", "5OO", "-20", "100001"}) {
+        type(window->txtMoveWavelength1, typo);
+        if (!*typo)
+            window->txtMoveWavelength1->clear();
+        click(window->btnMove1);
+        EXPECT_EQ(window->btnMove1->text(), "MOVE") << typo;
+        EXPECT_NE(paneLines(0).last().indexOf(*typo == '-' || *typo == '1' ? "out of range" : "not a number"), -1)
+            << paneLines(0).last().toStdString();
+    }
+    // A whole number goes out without a decimal point.
+    type(window->txtMoveWavelength1, "0");
     click(window->btnMove1);
     ASSERT_TRUE(waitFor([&] { return paneCount(0, "Moving Ok") == 2; }));
     EXPECT_EQ(receivedSince(3, second), "GU0\r");
     EXPECT_EQ(accessibleValue(window->meterCurrWavelength1), "0.000 nm");
+    EXPECT_EQ(paneCount(0, "Moving To 0"), 1);
 }
 
 TEST_F(Motion, MoveToAnotherGratingSelectsItAndMovesAfterThePause) {
@@ -76,21 +89,33 @@ TEST_F(Motion, MoveToAnotherGratingSelectsItAndMovesAfterThePause) {
     EXPECT_GE(pause, 295);
     EXPECT_LT(pause, 5000);
 
-    // The grating in use changes only with a status reply, so the next MOVE selects it again.
+    // The grating in use follows the controller's answer: the next MOVE on grating 2 goes straight there,
+    // and back on grating 1 the change comes first again.
+    EXPECT_EQ(window->panel(0).info().CurrentGrating, 2);
     const std::size_t again = mark(3);
     type(window->txtMoveWavelength1, "810");
     click(window->btnMove1);
     ASSERT_TRUE(waitFor([&] { return paneCount(0, "Moving Ok") == 2; }));
-    EXPECT_EQ(receivedSince(3, again), "GS2\rGU810\r");
+    EXPECT_EQ(receivedSince(3, again), "GU810\r");
+    const std::size_t back = mark(3);
+    click(window->rbGrating11);
+    click(window->btnMove1);
+    ASSERT_TRUE(waitFor([&] { return paneCount(0, "Moving Ok") == 3; }));
+    EXPECT_EQ(receivedSince(3, back), "GS1\rGU810\r");
+    EXPECT_TRUE(window->rbGrating11->isChecked());
+    EXPECT_EQ(sim.grating(3), 1);
+    click(window->rbGrating12);
+    click(window->btnMove1);
+    ASSERT_TRUE(waitFor([&] { return paneCount(0, "Moving Ok") == 4; }));
 
     // INITIALIZATION reads the status again: grating 2 in use, back at the start wavelength.
     click(window->bntInitialize1);
-    ASSERT_TRUE(waitFor([&] { return !window->FBusy1 && paneHas(0, "Initialization Ok"); }));
-    EXPECT_EQ(window->FSpectrograph[0].CurrentGrating, 2);
+    ASSERT_TRUE(waitFor([&] { return !window->panel(0).busy() && paneHas(0, "Initialization Ok"); }));
+    EXPECT_EQ(window->panel(0).info().CurrentGrating, 2);
     const std::size_t direct = mark(3);
     type(window->txtMoveWavelength1, "820");
     click(window->btnMove1);
-    ASSERT_TRUE(waitFor([&] { return paneCount(0, "Moving Ok") == 3; }));
+    ASSERT_TRUE(waitFor([&] { return paneCount(0, "Moving Ok") == 5; }));
     EXPECT_EQ(receivedSince(3, direct), "GU820\r");
 }
 
@@ -110,10 +135,14 @@ TEST_F(Motion, JogMovesByTheStepFromTheTypedTarget) {
 
     const std::size_t down = mark(3);
     type(window->txtMoveWavelength1, "3");
+    click(window->btnJogMinus1); // below 0 nm: refused, nothing sent
+    EXPECT_EQ(window->txtMoveWavelength1->text(), "3");
+    EXPECT_TRUE(paneLines(0).last().startsWith("the jog would leave the range")) << paneLines(0).last().toStdString();
+    type(window->txtMoveWavelength1, "13");
     click(window->btnJogMinus1);
-    EXPECT_EQ(window->txtMoveWavelength1->text(), "-2");
+    EXPECT_EQ(window->txtMoveWavelength1->text(), "8");
     ASSERT_TRUE(waitFor([&] { return paneCount(0, "Moving Ok") == 2; }));
-    EXPECT_EQ(receivedSince(3, down), "GU-2\r");
+    EXPECT_EQ(receivedSince(3, down), "GU8\r");
 
     // Binary fractions are written as the user would read them.
     const std::size_t fraction = mark(3);
@@ -141,9 +170,9 @@ TEST_F(Motion, InitializationChainsTheStatusQuery) {
     const int lines = int(paneLines(0).size());
 
     click(window->bntInitialize1);
-    EXPECT_TRUE(window->FBusy1);
+    EXPECT_TRUE(window->panel(0).busy());
     ASSERT_TRUE(waitForBytes(3, before, "GA\rIA\r"));
-    ASSERT_TRUE(waitFor([&] { return !window->FBusy1; }));
+    ASSERT_TRUE(waitFor([&] { return !window->panel(0).busy(); }));
     EXPECT_EQ(paneLines(0).mid(lines), (QStringList{"Initialization ....", "Initialization Ok"}));
     // The status reply puts the drive back at its start wavelength on the readout.
     EXPECT_DOUBLE_EQ(window->meterCurrWavelength1->Value(), 500);
@@ -152,18 +181,19 @@ TEST_F(Motion, InitializationChainsTheStatusQuery) {
 
 TEST_F(Motion, InitializationIsSentEvenWhileAMoveIsOutstanding) {
     orvanesim::ControllerConfig controller = orvanesim::ControllerConfig::instant(3);
-    controller.silent = true; // answers nothing: every command stays outstanding
+    controller.nmPerSecond = 5; // 10 nm take 2 s: the move stays outstanding
     startConsole({controller});
-    window->Comm1->SetPort(COM03);
-    ASSERT_TRUE(window->Comm1->OpenComm());
-    window->FSpectrograph[0].CurrentGrating = 1;
+    connectPanel(0, 3);
+    const std::size_t before = mark(3);
 
     type(window->txtMoveWavelength1, "510");
     click(window->btnMove1);
-    ASSERT_TRUE(waitForBytes(3, 0, "GU510\r"));
-    click(window->btnMove1);       // blocked
-    click(window->btnJogPlus1);    // blocked
-    click(window->bntInitialize1); // never blocked
-    ASSERT_TRUE(waitForBytes(3, 0, "GU510\rGA\r"));
-    EXPECT_EQ(window->btnMove1->text(), "MOVING");
+    ASSERT_TRUE(waitForBytes(3, before, "GU510\r"));
+    click(window->btnMove1);       // refused: busy
+    click(window->btnJogPlus1);    // refused: busy
+    click(window->bntInitialize1); // never refused for a move under way: the way out of one
+    ASSERT_TRUE(waitForBytes(3, before, "GU510\rGA\r"));
+    // The replies that follow release the panel, whichever command they are taken for.
+    ASSERT_TRUE(waitFor([&] { return window->panel(0).mode() == pmReady; }, 30000));
+    EXPECT_EQ(window->btnMove1->text(), "MOVE");
 }

@@ -77,8 +77,8 @@ TEST_F(PortPermission, ARefusedPortIsNamedOnceBetweenTheSearchsOwnLines) {
                                refusedLine(device),        "Try to connect COM3", "Try to connect COM4",
                                "Connection Successs. COM4"};
     EXPECT_EQ(paneLines(0).mid(0, 7), expected) << paneLines(0).join(u'|').toStdString();
-    EXPECT_EQ(window->Comm1->PortName(), "COM4");
-    EXPECT_EQ(window->Comm1->LastOpenError(), 0);
+    EXPECT_EQ(window->panel(0).comm()->PortName(), "COM4");
+    EXPECT_EQ(window->panel(0).comm()->LastOpenError(), 0);
     EXPECT_EQ(sim.received(2), ""); // nothing reached the refused controller
 
     // The log file carries the same line.
@@ -112,5 +112,5 @@ TEST_F(PortPermission, EachSearchNamesItOnceAndMissingOrHeldPortsAreNotBlamed) {
     for (const QString& line : paneLines(0))
         EXPECT_FALSE(line.startsWith(QStringLiteral("Permission denied COM")) && line != refusedLine(device))
             << line.toStdString();
-    EXPECT_EQ(window->Comm1->LastOpenError(), ENOENT); // COM22: no such port
+    EXPECT_EQ(window->panel(0).comm()->LastOpenError(), ENOENT); // COM22: no such port
 }

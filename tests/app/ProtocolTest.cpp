@@ -11,7 +11,7 @@ namespace {
 class Parsers : public ::testing::Test {
 protected:
     TfrmMain window;
-    TSpectrographInfo& info(int Index) { return window.FSpectrograph[Index]; }
+    const TSpectrographInfo& info(int Index) { return window.panel(Index).info(); }
 };
 
 // One grating block of an info reply: eleven key=value tokens, blaze with its unit.
@@ -29,14 +29,12 @@ QString infoHead(int count, const QString& name = QStringLiteral("MONO-1")) {
 } // namespace
 
 TEST_F(Parsers, StatusReplyWithSixTokensSetsGratingAndReadout) {
-    window.ParseStatusReply(1, "ST=4/GR=2/MD=6/WL=532.5/BS=8/*");
+    EXPECT_EQ(window.panel(1).parseStatusReply("ST=4/GR=2/MD=6/WL=532.5/BS=8/*"), "");
     EXPECT_EQ(info(1).StatusValue0, 4);
     EXPECT_EQ(info(1).CurrentGrating, 2);
     EXPECT_EQ(info(1).StatusValue2, 6);
     EXPECT_DOUBLE_EQ(info(1).CurrentWavelength, 532.5);
     EXPECT_EQ(info(1).StatusValue4, 8);
-    EXPECT_TRUE(window.rbGrating22->isChecked());
-    EXPECT_FALSE(window.rbGrating21->isChecked());
     EXPECT_DOUBLE_EQ(window.meterCurrWavelength2->Value(), 532.5);
     EXPECT_EQ(window.meterCurrWavelength2->DisplayText(), "532.500 nm");
     // Spectrograph 1 is untouched.
@@ -44,49 +42,37 @@ TEST_F(Parsers, StatusReplyWithSixTokensSetsGratingAndReadout) {
     EXPECT_TRUE(window.rbGrating11->isChecked());
 }
 
-TEST_F(Parsers, ShortOrMalformedStatusRepliesKeepTheFieldsButRefreshTheDisplays) {
-    window.ParseStatusReply(0, "ST=0/GR=3/MD=0/WL=640/BS=0/*");
-    info(0).Name = "STORED";
-    window.ParseStatusReply(0, "ST=1/GR=1/MD=0/WL=9/BS=0*"); // five tokens
+// A reply that is not what its command asks for is a bad reply: it changes nothing and the panel shows
+// what it showed, the readout included.
+TEST_F(Parsers, MalformedRepliesChangeNothing) {
+    ASSERT_EQ(window.panel(0).parseStatusReply("ST=0/GR=3/MD=0/WL=640/BS=0/*"), "");
+    for (const char* junk :
+         {"", "*", "/////", "ST=1/GR=1/MD=0/WL=9/BS=0*", "ST=0/GR/MD=0/WL=9/BS=0/*", "ST=0/GR=1/MD=0/WL=abc/BS=0/*",
+          "ST=0/GR=1/MD=0/WL=1e400/BS=0/*", "ST=0/GR=1/MD=0/WL=nan/BS=0/*", "ST=0/GR=1/MD=0/WL=-inf/BS=0/*",
+          "\"unterminated/quote", "==/==/==/==/==/=="})
+        EXPECT_TRUE(window.panel(0).parseStatusReply(QString::fromLatin1(junk)).startsWith("not a status"))
+            << junk;
     EXPECT_EQ(info(0).CurrentGrating, 3);
     EXPECT_DOUBLE_EQ(info(0).CurrentWavelength, 640);
-    EXPECT_EQ(window.lblName1->text(), "STORED");
-    EXPECT_TRUE(window.rbGrating13->isChecked());
+    EXPECT_DOUBLE_EQ(window.meterCurrWavelength1->Value(), 640);
 
-    // A token without "=" keeps its field; a value that is not a number is 0.
-    window.ParseStatusReply(0, "ST=0/GR/MD=0/WL=abc/BS=0/*");
-    EXPECT_EQ(info(0).CurrentGrating, 3);
-    EXPECT_DOUBLE_EQ(info(0).CurrentWavelength, 0);
-
-    // A grating number outside 1..3 checks no radio button.
-    window.ParseStatusReply(0, "ST=0/GR=7/MD=0/WL=1/BS=0/*");
-    EXPECT_EQ(info(0).CurrentGrating, 7);
-    EXPECT_TRUE(window.rbGrating13->isChecked());
-
-    for (const char* junk : {"", "*", "/////", "\"unterminated/quote", "a\"b/c/d/e/f/g"})
-        window.ParseStatusReply(0, QString::fromLatin1(junk));
-    EXPECT_EQ(info(0).CurrentGrating, 7);
-    // "==" holds an empty value, which is no number.
-    window.ParseStatusReply(0, "==/==/==/==/==/==");
-    EXPECT_EQ(info(0).CurrentGrating, 0);
+    for (const char* junk : {"GU=OK*", "GU=OK/WL=600*", "GU=OK/WL=Infinity/*", "GU=OK/WL=NaN/*", "GU=OK/WL/*"})
+        EXPECT_TRUE(window.panel(0).parsePositionReply(QString::fromLatin1(junk)).startsWith("not a position"))
+            << junk;
+    EXPECT_DOUBLE_EQ(info(0).CurrentWavelength, 640);
+    EXPECT_EQ(window.meterCurrWavelength1->DisplayText(), "640.000 nm");
 }
 
 TEST_F(Parsers, PositionReplyReadsTheSecondToken) {
-    window.ParsePositionReply(0, "GU=OK/WL=612.25/*");
+    EXPECT_EQ(window.panel(0).parsePositionReply("GU=OK/WL=612.25/*"), "");
     EXPECT_DOUBLE_EQ(info(0).CurrentWavelength, 612.25);
     EXPECT_EQ(window.meterCurrWavelength1->DisplayText(), "612.250 nm");
-    window.ParsePositionReply(0, "GU=OK*"); // one token: unchanged
-    EXPECT_DOUBLE_EQ(info(0).CurrentWavelength, 612.25);
-    // The terminator still on the value makes it no number.
-    window.ParsePositionReply(0, "GU=OK/WL=600*");
-    EXPECT_DOUBLE_EQ(info(0).CurrentWavelength, 0);
-    EXPECT_EQ(window.meterCurrWavelength1->DisplayText(), "0.000 nm");
 }
 
 TEST_F(Parsers, InfoReplyFillsTheTableAndTheRows) {
     const QString reply = infoHead(3, "MONO") + block(1200, "500nm", 1) + block(600, "1250.5nm", 2) +
                           block(300, "2000nm", 3) + "*";
-    window.ParseInfoReply(0, reply);
+    EXPECT_EQ(window.panel(0).parseInfoReply(reply), "");
     const TSpectrographInfo& s = info(0);
     EXPECT_EQ(s.Name, "MONO");
     EXPECT_EQ(s.InfoText1, "text");
@@ -109,7 +95,7 @@ TEST_F(Parsers, InfoReplyFillsTheTableAndTheRows) {
     EXPECT_TRUE(window.rbGrating13->isEnabled());
 
     // One grating: rows 2 and 3 are disabled, and keep the values of the earlier reply.
-    window.ParseInfoReply(0, infoHead(1) + block(2400, "250nm") + "*");
+    EXPECT_EQ(window.panel(0).parseInfoReply(infoHead(1) + block(2400, "250nm") + "*"), "");
     EXPECT_TRUE(window.rbGrating11->isEnabled());
     EXPECT_FALSE(window.rbGrating12->isEnabled());
     EXPECT_FALSE(window.txtGroove12->isEnabled());
@@ -120,70 +106,45 @@ TEST_F(Parsers, InfoReplyFillsTheTableAndTheRows) {
     // The other panel is untouched.
     EXPECT_EQ(window.txtGroove21->text(), "0");
     EXPECT_TRUE(window.rbGrating23->isEnabledTo(window.gbSpectroGraph2));
-}
-
-TEST_F(Parsers, InfoReplyTooShortChangesNothing) {
-    info(0).Name = "KEEP";
-    window.ParseInfoReply(0, "NM=NEW/TX=t/VR=1/NG=2*");
-    EXPECT_EQ(info(0).Name, "KEEP");
-    EXPECT_EQ(info(0).GratingCount, 0);
-    EXPECT_EQ(window.lblName1->text(), "");
-
-    // A count outside 1..3 leaves the rows as they are.
-    window.ParseInfoReply(0, infoHead(0) + "*");
-    EXPECT_EQ(info(0).Name, "MONO-1");
-    EXPECT_TRUE(window.rbGrating12->isEnabled());
-    window.ParseInfoReply(0, infoHead(-4) + "*");
-    EXPECT_TRUE(window.rbGrating13->isEnabled());
-}
-
-TEST_F(Parsers, InfoReplyReadsOnlyTheCompleteGratingBlocks) {
-    // Three gratings announced, one and a half present: the half block is not read.
-    const QString half = QStringLiteral("A=9/B=9/G=999/Z=999nm/");
-    window.ParseInfoReply(0, infoHead(3) + block(1200, "500nm") + half + "*");
-    EXPECT_EQ(info(0).Gratings[0].Groove, 1200);
-    EXPECT_EQ(info(0).Gratings[1].Groove, 0);
-    EXPECT_EQ(info(0).Gratings[1].Value0, 0);
-    EXPECT_EQ(window.txtGroove12->text(), "0");
-    EXPECT_TRUE(window.rbGrating13->isEnabled()); // the count still decides the rows
 
     // The unread eleventh token of the last block may be missing.
     QString lastShort = infoHead(1) + block(1800, "400nm");
     lastShort.chop(QStringLiteral("/J=11/").size());
-    window.ParseInfoReply(1, lastShort + "*");
-    EXPECT_EQ(info(1).Gratings[0].Groove, 1800);
-    // ... but the ten read tokens may not: the block with nine is skipped.
-    QString nine = infoHead(1) + block(1700, "300nm");
-    nine.chop(QStringLiteral("/I=10/J=11/").size());
-    window.ParseInfoReply(1, nine + "*");
+    EXPECT_EQ(window.panel(1).parseInfoReply(lastShort + "*"), "");
     EXPECT_EQ(info(1).Gratings[0].Groove, 1800);
 }
 
-TEST_F(Parsers, InfoReplyBeyondTheTableStopsAtElevenGratings) {
-    QString reply = infoHead(40);
+// A name and grating table of line noise, a short table or a count beyond it is a bad reply: the name, the
+// table and the rows stay as they were.
+TEST_F(Parsers, IncompleteOrNoisyInfoRepliesChangeNothing) {
+    ASSERT_EQ(window.panel(0).parseInfoReply(infoHead(2, "KEEP") + block(1200, "500nm") + block(600, "1000nm") + "*"),
+              "");
+    const QString half = QStringLiteral("A=9/B=9/G=999/Z=999nm/");
+    QString nine = infoHead(1) + block(1700, "300nm");
+    nine.chop(QStringLiteral("/I=10/J=11/").size());
+    QString beyond = infoHead(40);
     for (int g = 0; g < 40; ++g)
-        reply += block(100 + g, QStringLiteral("%1nm").arg(g), g);
-    window.ParseInfoReply(0, reply + "*");
-    EXPECT_EQ(info(0).GratingCount, 40);
-    EXPECT_EQ(info(0).Gratings[10].Groove, 110);
-    EXPECT_EQ(info(0).Gratings[10].Value0, 10);
-    // Whatever follows the table in memory is the status: untouched.
-    EXPECT_EQ(info(0).StatusValue0, 0);
-    EXPECT_EQ(info(0).CurrentGrating, 0);
-
-    // A huge count with few tokens, and a huge reply.
-    window.ParseInfoReply(0, infoHead(2147483647) + block(1, "1nm") + "*");
-    EXPECT_EQ(info(0).Gratings[0].Groove, 1);
-    window.ParseInfoReply(1, infoHead(3) + QString(200000, u'/') + "*");
-    EXPECT_EQ(info(1).Gratings[0].Groove, 0);
-    EXPECT_EQ(info(1).Name, "MONO-1");
+        beyond += block(100 + g, QStringLiteral("%1nm").arg(g), g);
+    for (const QString& junk :
+         {QStringLiteral("NM=NEW/TX=t/VR=1/NG=2*"), infoHead(0) + "*", infoHead(-4) + "*",
+          infoHead(3) + block(1200, "500nm") + half + "*", nine + "*", beyond + "*",
+          infoHead(2147483647) + block(1, "1nm") + "*", infoHead(3) + QString(200000, u'/') + "*",
+          infoHead(1, QStringLiteral("\x01\x7f\xe9")) + block(1, "1nm") + "*",
+          infoHead(1) + block(1, "5") + "*", QStringLiteral("x\x93\x11#/\xff=\x02*")})
+        EXPECT_TRUE(window.panel(0).parseInfoReply(junk).startsWith("not a name and grating table"))
+            << junk.left(60).toStdString();
+    EXPECT_EQ(info(0).Name, "KEEP");
+    EXPECT_EQ(info(0).GratingCount, 2);
+    EXPECT_EQ(info(0).Gratings[0].Groove, 1200);
+    EXPECT_EQ(window.lblName1->text(), "KEEP");
+    EXPECT_TRUE(window.rbGrating12->isEnabled());
+    EXPECT_FALSE(window.rbGrating13->isEnabled());
 }
 
 TEST_F(Parsers, BlazeLosesItsUnit) {
-    window.ParseInfoReply(0, infoHead(3) + block(1, "500nm") + block(2, "5") + block(3, "12.75um") + "*");
+    EXPECT_EQ(window.panel(0).parseInfoReply(infoHead(2) + block(1, "500nm") + block(3, "12.75um") + "*"), "");
     EXPECT_DOUBLE_EQ(info(0).Gratings[0].Blaze, 500);
-    EXPECT_DOUBLE_EQ(info(0).Gratings[1].Blaze, 0); // shorter than its unit
-    EXPECT_DOUBLE_EQ(info(0).Gratings[2].Blaze, 12.75);
+    EXPECT_DOUBLE_EQ(info(0).Gratings[1].Blaze, 12.75);
     EXPECT_EQ(window.txtBlaze11->text(), "500");
-    EXPECT_EQ(window.txtBlaze13->text(), "12.75");
+    EXPECT_EQ(window.txtBlaze12->text(), "12.75");
 }

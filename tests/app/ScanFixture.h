@@ -116,11 +116,19 @@ protected:
         OrvaneApplication::setErrorHook({});
     }
 
-    // Opens spectrograph Index + 1's port on the controller at COM<Com>, as a finished connection would.
+    // Connects spectrograph Index + 1 to the controller at COM<Com> (that port tried first, quick ticks) and
+    // forgets the commands of the search, so that a test sees only its own.
     void openPort(int Index, int Com) {
-        TKivComm* comm = Index == 0 ? frm->Comm1 : frm->Comm2;
-        comm->SetPort(static_cast<TPort>(Com - 1));
-        ASSERT_TRUE(comm->OpenComm());
+        SpectrographPanel& p = frm->panel(Index);
+        p.setPreferredPort(Com - 1);
+        p.connectTimer()->setInterval(50);
+        ASSERT_EQ(p.commClick(), QString());
+        ASSERT_TRUE(waitFor([&] { return p.mode() == pmReady; })) << SpectrographPanel::modeName(p.mode());
+        std::lock_guard<std::mutex> lock(commandsLock);
+        commands.clear();
+        LogMemo* pane = Index == 0 ? frm->memoLog1 : frm->memoLog2;
+        paneLines(pane);
+        pane->clear();
     }
 
     std::vector<std::string> commandsAt(int Com) {

@@ -20,23 +20,23 @@ protected:
     // What each real tick of spectrograph 1 did, told from the scan state after it: 'S' sent a point,
     // 'P' finished a pass, 'E' ended the scan, 'W' waited (a reply outstanding or paused).
     void recordTicks() {
-        QObject::connect(frm->tmrScanTime1, &PreciseTimer::timeout, frm.get(), [this] {
-            const qint64 tick = frm->lastScanTickNs(0);
+        QObject::connect(frm->panel(0).scanTimer(), &PreciseTimer::timeout, frm.get(), [this] {
+            const qint64 tick = frm->panel(0).lastScanTickNs();
             if (tick == lastTick)
                 return; // a held-back delivery, no tick
             if (lastTick != 0)
                 intervalsNs.push_back(tick - lastTick);
             lastTick = tick;
             char action = 'W';
-            if (frm->FScanState1 == 0)
+            if (frm->panel(0).scanState() == 0)
                 action = 'E';
-            else if (frm->FScanPeriodIndex1 != periodIndex)
+            else if (frm->panel(0).scanPeriodIndex() != periodIndex)
                 action = 'P';
-            else if (frm->FScanPointIndex1 != pointIndex)
+            else if (frm->panel(0).scanPointIndex() != pointIndex)
                 action = 'S';
             actions += action;
-            periodIndex = frm->FScanPeriodIndex1;
-            pointIndex = frm->FScanPointIndex1;
+            periodIndex = frm->panel(0).scanPeriodIndex();
+            pointIndex = frm->panel(0).scanPointIndex();
         });
     }
     QString sentAndPasses() const {
@@ -62,11 +62,11 @@ TEST_F(ScanRun, ThreePassesSendEveryPointOnceWithOneIdleTickBetweenPasses) {
     setScan(0, QString::number(start, 'f', 3), QString::number(start + 2, 'f', 3), "1", "0.03", "3");
     frm->btnScan1->click();
     EXPECT_EQ(frm->btnScan1->text(), "PAUSE");
-    EXPECT_EQ(frm->tmrScanTime1->interval(), 10);
-    EXPECT_EQ(frm->FScanState1, 1);
-    ASSERT_TRUE(waitFor([&] { return frm->FScanState1 == 0; }));
+    EXPECT_EQ(frm->panel(0).scanTimer()->interval(), 10);
+    EXPECT_EQ(frm->panel(0).scanState(), 1);
+    ASSERT_TRUE(waitFor([&] { return frm->panel(0).scanState() == 0; }));
     EXPECT_EQ(frm->btnScan1->text(), "SCAN");
-    EXPECT_FALSE(frm->tmrScanTime1->isActive());
+    EXPECT_FALSE(frm->panel(0).scanTimer()->isActive());
 
     const QString a = formatGeneral(start), b = formatGeneral(start + 1), c = formatGeneral(start + 2);
     std::vector<std::string> expected;
@@ -116,21 +116,21 @@ TEST_F(ScanRun, PauseHoldsThePointsAndContinueResumesWithoutLosingOne) {
     frm->btnScan1->click();
     // Pause after the second point went out; a busy machine may let the scan run a point further before
     // the click, so the pause holds wherever it came.
-    ASSERT_TRUE(waitFor([&] { return frm->FScanPointIndex1 >= 2; }));
+    ASSERT_TRUE(waitFor([&] { return frm->panel(0).scanPointIndex() >= 2; }));
     frm->btnScan1->click();
     EXPECT_EQ(frm->btnScan1->text(), "CONTINUE");
-    EXPECT_EQ(frm->FScanState1, 2);
-    const int pausedAt = frm->FScanPointIndex1;
+    EXPECT_EQ(frm->panel(0).scanState(), 2);
+    const int pausedAt = frm->panel(0).scanPointIndex();
     ASSERT_LT(pausedAt, 5) << "the scan ended before the pause";
-    ASSERT_TRUE(waitFor([&] { return frm->FScanStep1 == 1; })); // the point in flight is answered
+    ASSERT_TRUE(waitFor([&] { return frm->panel(0).scanStep() == 1; })); // the point in flight is answered
     const qsizetype ticksAtPause = actions.size();
     ASSERT_TRUE(waitFor([&] { return actions.size() >= ticksAtPause + 3; })); // the timer keeps running
-    EXPECT_EQ(frm->FScanPointIndex1, pausedAt);
+    EXPECT_EQ(frm->panel(0).scanPointIndex(), pausedAt);
     EXPECT_EQ(commandsAt(FastCom).size(), static_cast<std::size_t>(pausedAt));
 
     frm->btnScan1->click();
     EXPECT_EQ(frm->btnScan1->text(), "PAUSE");
-    ASSERT_TRUE(waitFor([&] { return frm->FScanState1 == 0; }));
+    ASSERT_TRUE(waitFor([&] { return frm->panel(0).scanState() == 0; }));
     EXPECT_EQ(commandsAt(FastCom), (std::vector<std::string>{"GU10", "GU11", "GU12", "GU13", "GU14"}));
     EXPECT_EQ(paneLines(frm->memoLog1).count("End Scaning..."), 1);
 }
@@ -139,85 +139,90 @@ TEST_F(ScanRun, StopDuringAMoveLetsTheMoveFinishAndStaysIdle) {
     openPort(0, SlowCom); // 500 nm to 400 nm takes 100 ms
     setScan(0, "400", "402", "1", "0.03", "1");
     frm->btnScan1->click();
-    ASSERT_TRUE(waitFor([&] { return frm->FScanStep1 == 2; }));
+    ASSERT_TRUE(waitFor([&] { return frm->panel(0).scanStep() == 2; }));
     frm->btnScanStop1->click();
-    EXPECT_EQ(frm->FScanState1, 0);
-    EXPECT_EQ(frm->FScanStep1, 0);
+    EXPECT_EQ(frm->panel(0).scanState(), 0);
+    EXPECT_EQ(frm->panel(0).scanStep(), 0);
     EXPECT_EQ(frm->btnScan1->text(), "SCAN");
-    EXPECT_FALSE(frm->tmrScanTime1->isActive());
-    EXPECT_TRUE(frm->FBusy1);
-    ASSERT_TRUE(waitFor([&] { return !frm->FBusy1; }));
+    EXPECT_FALSE(frm->panel(0).scanTimer()->isActive());
+    EXPECT_TRUE(frm->panel(0).busy());
+    ASSERT_TRUE(waitFor([&] { return !frm->panel(0).busy(); }));
     EXPECT_EQ(paneLines(frm->memoLog1).last(), "Moving Ok");
-    EXPECT_EQ(frm->FScanStep1, 0);
-    EXPECT_EQ(frm->FScanState1, 0);
+    EXPECT_EQ(frm->panel(0).scanStep(), 0);
+    EXPECT_EQ(frm->panel(0).scanState(), 0);
     EXPECT_EQ(commandsAt(SlowCom), std::vector<std::string>{"GU400"});
     EXPECT_EQ(paneLines(frm->memoLog1).count("End Scaning..."), 0);
 }
 
-TEST_F(ScanRun, ScanIsIgnoredWhileAMoveIsOutstandingAndWorksAfterIt) {
+TEST_F(ScanRun, ScanIsRefusedWhileAMoveIsOutstandingAndWorksAfterIt) {
     openPort(0, SlowCom);
-    frm->FSpectrograph[0].CurrentGrating = 1;
     frm->rbGrating11->setChecked(true);
     frm->txtMoveWavelength1->setText("450");
     frm->btnMove1->click();
-    ASSERT_TRUE(frm->FBusy1);
+    ASSERT_TRUE(frm->panel(0).busy());
     setScan(0, "450", "451", "1", "0.02", "1");
     frm->btnScan1->click();
-    EXPECT_EQ(frm->FScanState1, 0);
+    EXPECT_EQ(frm->panel(0).scanState(), 0);
     EXPECT_EQ(frm->btnScan1->text(), "SCAN");
-    EXPECT_FALSE(frm->tmrScanTime1->isActive());
+    EXPECT_FALSE(frm->panel(0).scanTimer()->isActive());
     EXPECT_EQ(paneLines(frm->memoLog1).count("Start Scaning..."), 0);
+    EXPECT_TRUE(paneLines(frm->memoLog1).contains("Spectrograph 1 is busy: its last command has not been answered yet"));
 
-    ASSERT_TRUE(waitFor([&] { return !frm->FBusy1; }));
+    ASSERT_TRUE(waitFor([&] { return !frm->panel(0).busy(); }));
     frm->btnScan1->click();
     EXPECT_EQ(frm->btnScan1->text(), "PAUSE");
-    ASSERT_TRUE(waitFor([&] { return frm->FScanState1 == 0; }));
+    ASSERT_TRUE(waitFor([&] { return frm->panel(0).scanState() == 0; }));
     EXPECT_EQ(commandsAt(SlowCom), (std::vector<std::string>{"GU450", "GU450", "GU451"}));
 }
 
-TEST_F(ScanRun, NegativeCountEndsAfterOneTickPerPassWithoutMoving) {
+// A scan that would move nowhere, or divide by zero, is refused from the click as from a client: a line in
+// the pane, no message box, nothing sent, and the box keeps what was typed.
+TEST_F(ScanRun, AScanWithoutAPointIsRefusedWithALineAndNoMessage) {
     openPort(0, FastCom);
-    recordTicks();
-    setScan(0, "500", "0", "0.1", "10", "2");
-    frm->btnScan1->click();
-    ASSERT_TRUE(waitFor([&] { return frm->FScanState1 == 0; }));
-    EXPECT_EQ(actions, "PE");
+    struct Case {
+        const char *start, *end, *res, *why;
+    };
+    for (const Case& c : {Case{"500", "0", "0.1", "the scan would have -4999 points"},
+                          Case{"500", "499.5", "1", "the scan would have 0 points"},
+                          Case{"0", "10", "0", "the scan's resolution must not be 0"}}) {
+        setScan(0, c.start, c.end, c.res, "1", "1");
+        frm->btnScan1->click();
+        const QString last = paneLines(frm->memoLog1).last();
+        EXPECT_TRUE(last.startsWith(c.why)) << last.toStdString();
+        EXPECT_EQ(frm->panel(0).scanState(), 0);
+        EXPECT_EQ(frm->btnScan1->text(), "SCAN");
+        EXPECT_EQ(frm->txtScanEnd1->text(), c.end) << "the box keeps the typed values";
+    }
+    EXPECT_TRUE(errors.isEmpty()) << errors.join('\n').toStdString();
+    EXPECT_EQ(paneLines(frm->memoLog1).count("Start Scaning..."), 0);
     EXPECT_TRUE(commandsAt(FastCom).empty());
-    EXPECT_EQ(paneLines(frm->memoLog1), (QStringList{"Start Scaning...", "End Scaning..."}));
 }
 
-TEST_F(ScanRun, AFailingRecomputeLeavesTheScanIdle) {
-    openPort(0, FastCom);
-    setScan(0, "0", "10", "0", "1", "1");
-    frm->btnScan1->click();
-    EXPECT_EQ(errors, QStringList{"Floating point division by zero"});
-    EXPECT_EQ(frm->FScanState1, 0);
-    EXPECT_EQ(frm->btnScan1->text(), "SCAN");
-    EXPECT_FALSE(frm->tmrScanTime1->isActive());
-    EXPECT_TRUE(paneLines(frm->memoLog1).isEmpty());
-}
-
-TEST_F(ScanRun, TheTimerPeriodIsSetAtEachStartWithEachSpectrographsFactor) {
-    // No port open: the first point waits for a reply that never comes, as the console does.
+// Both spectrographs' points last the time the box shows.
+TEST_F(ScanRun, TheTimerPeriodIsSetAtEachStartAsTheBoxShowsIt) {
+    openPort(0, SlowCom);
+    openPort(1, FastCom);
     setScan(0, "400", "500", "1", "10", "1");
     setScan(1, "400", "500", "1", "10", "1");
     frm->btnScan1->click();
     frm->btnScan2->click();
-    EXPECT_EQ(frm->tmrScanTime1->interval(), 99);
-    EXPECT_EQ(frm->tmrScanTime2->interval(), 198);
+    EXPECT_EQ(frm->panel(0).scanTimer()->interval(), 99);
+    EXPECT_EQ(frm->panel(1).scanTimer()->interval(), 99);
     EXPECT_EQ(frm->txtScanPointTime2->text(), "0.099");
     frm->btnScanStop1->click();
     frm->btnScanStop2->click();
 
     // The next start re-reads the corrected time: 3 points in 1 s, then 0.999 s.
     setScan(0, "0", "2", "1", "1", "1");
+    ASSERT_TRUE(waitFor([&] { return !frm->panel(0).busy(); }));
     frm->btnScan1->click();
-    EXPECT_EQ(frm->tmrScanTime1->interval(), 333);
+    EXPECT_EQ(frm->panel(0).scanTimer()->interval(), 333);
     frm->btnScanStop1->click();
+    ASSERT_TRUE(waitFor([&] { return !frm->panel(0).busy(); }));
     frm->btnScan1->click();
-    EXPECT_EQ(frm->tmrScanTime1->interval(), 332);
+    EXPECT_EQ(frm->panel(0).scanTimer()->interval(), 332);
     frm->btnScanStop1->click();
-    EXPECT_FALSE(frm->tmrScanTime1->isActive());
+    EXPECT_FALSE(frm->panel(0).scanTimer()->isActive());
     EXPECT_TRUE(errors.isEmpty());
 }
 

@@ -49,7 +49,7 @@ int runConsoleDrillChild(int argc, char** argv) {
     ConsoleWindows windows;
     TfrmMain& mainWindow = windows.main;
     SignalWatcher signalWatcher([&mainWindow](int) { mainWindow.close(); });
-    mainWindow.tmrConnect1->setInterval(200);
+    mainWindow.panel(0).connectTimer()->setInterval(200);
     mainWindow.show();
     QTimer::singleShot(0, &mainWindow, [&mainWindow] {
         auto fail = [](const char* what) {
@@ -58,13 +58,13 @@ int runConsoleDrillChild(int argc, char** argv) {
             std::_Exit(2);
         };
         mainWindow.btnComm1->click();
-        if (!QTest::qWaitFor([&] { return mainWindow.btnComm1->LED()->Value() && !mainWindow.FBusy1; },
+        if (!QTest::qWaitFor([&] { return mainWindow.panel(0).mode() == pmReady; },
                              30000))
             fail("connect");
         for (int i = 0; i < 5; ++i) {
             mainWindow.txtMoveWavelength1->setText(QString::number(510 + i));
             mainWindow.btnMove1->click();
-            if (!QTest::qWaitFor([&] { return !mainWindow.FBusy1 && mainWindow.btnMove1->text() == "MOVE"; },
+            if (!QTest::qWaitFor([&] { return !mainWindow.panel(0).busy() && mainWindow.btnMove1->text() == "MOVE"; },
                                  30000))
                 fail("move");
         }

@@ -128,10 +128,10 @@ TEST_F(Window, LogPaneEmptiesAtItsTenThousandAndFirstLineWhileTheFileKeepsEveryL
 
 TEST_F(Window, CloseButtonClosesThePortAndTheLog) {
     startConsole();
-    window->Comm1->SetPort(COM03);
-    ASSERT_TRUE(window->Comm1->OpenComm());
+    window->panel(0).comm()->SetPort(COM03);
+    ASSERT_TRUE(window->panel(0).comm()->OpenComm());
     click(window->btnClose);
     EXPECT_FALSE(window->isVisible());
-    EXPECT_FALSE(window->Comm1->PortOpened());
+    EXPECT_FALSE(window->panel(0).comm()->PortOpened());
     EXPECT_FALSE(window->LogFile->Active());
 }

@@ -1,6 +1,6 @@
 // The reply dispatcher fed any byte stream over a real serial line: a pseudo-terminal linked as COM1,
 // opened by the window's own serial component, whose receive thread raises the event the dispatcher
-// handles. Whatever arrives is read as the answer to the command on record, as the controller's would.
+// handles. Whatever arrives is read as the answer to the command on record, or told as a bad reply.
 #include "FuzzCheck.h"
 #include "FuzzWindow.h"
 #include "KivComm.h"
@@ -61,14 +61,14 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
     }
     ::setenv("ORVANE_PORT_DIR", folder, 1);
     TfrmMain& w = fuzzsupport::window();
-    w.Comm1->SetPort(COM01);
-    if (!w.Comm1->OpenComm()) {
+    w.panel(0).comm()->SetPort(COM01);
+    if (!w.panel(0).comm()->OpenComm()) {
         std::fprintf(stderr, "cannot open COM1 at %s\n", folder);
         std::abort();
     }
     // Count the dispatches, so that each input waits for its own.
-    auto dispatcher = w.Comm1->OnEventCharReceived;
-    w.Comm1->OnEventCharReceived = [dispatcher](QObject* sender, int count) {
+    auto dispatcher = w.panel(0).comm()->OnEventCharReceived;
+    w.panel(0).comm()->OnEventCharReceived = [dispatcher](QObject* sender, int count) {
         dispatcher(sender, count);
         ++handled;
     };
@@ -84,12 +84,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     stream += '*'; // at least one event character, so the dispatcher runs
 
     TfrmMain& w = fuzzsupport::window();
-    w.Comm1->Purge();
+    w.panel(0).comm()->Purge();
     drainMaster();
-    // As the command builder leaves things after its write.
-    w.FCommand1 = kind;
-    w.FReply1.clear();
-    w.FBusy1 = true;
+    // The command goes out on the line as ever; its bytes are drained before the reply is written.
+    w.panel(0).sendCommand(kind);
+    drainMaster();
     const int before = handled;
     writeAll(stream);
 
@@ -99,9 +98,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     FUZZ_CHECK(handled > before); // the "*" always reaches the dispatcher
     drainMaster();
 
-    FUZZ_CHECK(w.FReply1.size() <= stream.size() || kind == ckInitialize);
+    FUZZ_CHECK(w.panel(0).lastReply().size() <= stream.size() || kind == ckInitialize);
     if (kind == ckStatus || kind == ckMove) {
-        FUZZ_CHECK(!w.FBusy1);
+        FUZZ_CHECK(!w.panel(0).busy());
         fuzzsupport::checkReadout(0);
     }
     const QStringList errors = fuzzsupport::takeErrors();

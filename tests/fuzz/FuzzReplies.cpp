@@ -26,16 +26,16 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     TfrmMain& w = fuzzsupport::window();
     switch ((choice >> 1) % 3) {
     case 0:
-        w.ParseStatusReply(index, reply);
+        w.panel(index).parseStatusReply(reply);
         fuzzsupport::checkReadout(index);
         break;
     case 1:
-        w.ParsePositionReply(index, reply);
+        w.panel(index).parsePositionReply(reply);
         fuzzsupport::checkReadout(index);
         break;
     default: {
-        w.ParseInfoReply(index, reply);
-        const TSpectrographInfo& s = w.FSpectrograph[index];
+        w.panel(index).parseInfoReply(reply);
+        const TSpectrographInfo& s = w.panel(index).info();
         QLineEdit* const blazes[2][3] = {{w.txtBlaze11, w.txtBlaze12, w.txtBlaze13},
                                          {w.txtBlaze21, w.txtBlaze22, w.txtBlaze23}};
         QLineEdit* const grooves[2][3] = {{w.txtGroove11, w.txtGroove12, w.txtGroove13},

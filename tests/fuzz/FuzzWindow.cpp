@@ -49,7 +49,7 @@ QStringList takeErrors() {
 void checkReadout(int Index) {
     TfrmMain& w = window();
     TKivOdoMeter* meter = Index == 0 ? w.meterCurrWavelength1 : w.meterCurrWavelength2;
-    const double stored = w.FSpectrograph[Index].CurrentWavelength;
+    const double stored = w.panel(Index).info().CurrentWavelength;
     FUZZ_CHECK(meter->Value() == static_cast<Extended>(stored));
     const QString text = meter->ValueText();
     FUZZ_CHECK(significantDigits(text) <= 18, text);

@@ -185,6 +185,28 @@ struct Simulator::Impl {
     bool stopping = false;
     std::vector<int> hangups;
 
+    // Gives the controller a fresh pseudo-terminal linked as its COM port; an error text on failure.
+    std::string attach(Controller& c) {
+        termios raw{};
+        ::cfmakeraw(&raw);
+        raw.c_cflag |= CLOCAL | CREAD;
+        ::cfsetispeed(&raw, B9600);
+        ::cfsetospeed(&raw, B9600);
+        char name[128] = {};
+        if (::openpty(&c.master, &c.slaveHold, name, &raw, nullptr) != 0)
+            return "openpty";
+        ::fcntl(c.master, F_SETFD, FD_CLOEXEC);
+        ::fcntl(c.slaveHold, F_SETFD, FD_CLOEXEC);
+        ::fcntl(c.master, F_SETFL, ::fcntl(c.master, F_GETFL) | O_NONBLOCK);
+        c.device = name;
+        c.link = owner->portPath(c.cfg.comNumber);
+        ::unlink(c.link.c_str());
+        if (::symlink(c.device.c_str(), c.link.c_str()) != 0)
+            return "cannot link " + c.link;
+        c.dead = false;
+        return {};
+    }
+
     Controller* find(int com) const {
         for (auto& c : controllers)
             if (c->cfg.comNumber == com)
@@ -363,24 +385,9 @@ bool Simulator::start(std::string* error) {
     } else if (::mkdir(d->portDir.c_str(), 0755) != 0 && errno != EEXIST) {
         return fail("cannot create " + d->portDir);
     }
-    for (auto& c : d->controllers) {
-        termios raw{};
-        ::cfmakeraw(&raw);
-        raw.c_cflag |= CLOCAL | CREAD;
-        ::cfsetispeed(&raw, B9600);
-        ::cfsetospeed(&raw, B9600);
-        char name[128] = {};
-        if (::openpty(&c->master, &c->slaveHold, name, &raw, nullptr) != 0)
-            return fail("openpty");
-        ::fcntl(c->master, F_SETFD, FD_CLOEXEC);
-        ::fcntl(c->slaveHold, F_SETFD, FD_CLOEXEC);
-        ::fcntl(c->master, F_SETFL, ::fcntl(c->master, F_GETFL) | O_NONBLOCK);
-        c->device = name;
-        c->link = portPath(c->cfg.comNumber);
-        ::unlink(c->link.c_str());
-        if (::symlink(c->device.c_str(), c->link.c_str()) != 0)
-            return fail("cannot link " + c->link);
-    }
+    for (auto& c : d->controllers)
+        if (std::string why = d->attach(*c); !why.empty())
+            return fail(why);
     d->wakeFd = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
     if (d->wakeFd < 0)
         return fail("eventfd");
@@ -433,6 +440,58 @@ void Simulator::hangup(int com) {
     }
     std::uint64_t one = 1;
     [[maybe_unused]] ssize_t n = ::write(d->wakeFd, &one, sizeof one);
+}
+
+bool Simulator::revive(int com) {
+    bool ok = false;
+    {
+        std::lock_guard lock(d->m);
+        Controller* c = d->find(com);
+        if (c && c->dead)
+            ok = d->attach(*c).empty();
+    }
+    std::uint64_t one = 1;
+    [[maybe_unused]] ssize_t n = ::write(d->wakeFd, &one, sizeof one);
+    return ok;
+}
+
+void Simulator::setFaults(int com, const std::function<void(ControllerConfig&)>& Change) {
+    std::lock_guard lock(d->m);
+    if (Controller* c = d->find(com)) {
+        const int number = c->cfg.comNumber;
+        Change(c->cfg);
+        c->cfg.comNumber = number; // the port stays where it is
+    }
+}
+
+void Simulator::inject(int com, const std::string& Bytes) {
+    {
+        std::lock_guard lock(d->m);
+        Controller* c = d->find(com);
+        if (!c || c->dead)
+            return;
+        c->output.push_back({nowNs(), Bytes, false});
+    }
+    std::uint64_t one = 1;
+    [[maybe_unused]] ssize_t n = ::write(d->wakeFd, &one, sizeof one);
+}
+
+ControllerConfig Simulator::faults(int com) const {
+    std::lock_guard lock(d->m);
+    Controller* c = d->find(com);
+    return c ? c->cfg : ControllerConfig{};
+}
+
+int Simulator::grating(int com) const {
+    std::lock_guard lock(d->m);
+    Controller* c = d->find(com);
+    return c ? c->grating : 0;
+}
+
+double Simulator::wavelength(int com) const {
+    std::lock_guard lock(d->m);
+    Controller* c = d->find(com);
+    return c ? c->wavelength : 0;
 }
 
 int Simulator::commandCount(int com) const {

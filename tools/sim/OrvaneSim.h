@@ -95,6 +95,17 @@ public:
 
     // Closes the controller's end as a pulled USB cable would (the link is removed too).
     void hangup(int com);
+    // Plugs a hung-up controller in again: a fresh line, linked as its port again. False when it was not
+    // hung up or the line could not be made.
+    bool revive(int com);
+    // Changes a running controller's settings (its fault modes, say): replies from now on follow them.
+    void setFaults(int com, const std::function<void(ControllerConfig&)>& Change);
+    ControllerConfig faults(int com) const;
+    // Writes bytes from the controller's end of the line, as line noise would.
+    void inject(int com, const std::string& Bytes);
+    // Where the drive is: its grating and wavelength.
+    int grating(int com) const;
+    double wavelength(int com) const;
     // Commands received so far by the controller on COM<com>.
     int commandCount(int com) const;
     // Every byte the controller on COM<com> has received so far, in order (CRs and all).

@@ -81,7 +81,7 @@ int main(int argc, char** argv) {
     QTest::mouseClick(w.btnComm2, Qt::LeftButton);
     const auto connected = [&w] {
         return w.btnComm1->LED()->Value() && w.btnComm2->LED()->Value() &&
-               !w.FSpectrograph[0].Name.isEmpty() && !w.FSpectrograph[1].Name.isEmpty();
+               !w.panel(0).info().Name.isEmpty() && !w.panel(1).info().Name.isEmpty();
     };
     if (!waitFor(connected, 60000)) {
         say("the controllers were not found");
@@ -91,8 +91,8 @@ int main(int argc, char** argv) {
     int restarts = 0;
     const auto startScans = [&] {
         for (int i = 0; i < 2; ++i) {
-            const int state = i == 0 ? w.FScanState1 : w.FScanState2;
-            const bool busy = i == 0 ? w.FBusy1 : w.FBusy2;
+            const int state = i == 0 ? w.panel(0).scanState() : w.panel(1).scanState();
+            const bool busy = i == 0 ? w.panel(0).busy() : w.panel(1).busy();
             if (state == 0 && !busy) {
                 setScan(w, i);
                 QTest::mouseClick(scan[i], Qt::LeftButton);
@@ -101,7 +101,7 @@ int main(int argc, char** argv) {
         }
     };
     startScans();
-    if (!waitFor([&w] { return w.FScanState1 == 1 && w.FScanState2 == 1; }, 10000)) {
+    if (!waitFor([&w] { return w.panel(0).scanState() == 1 && w.panel(1).scanState() == 1; }, 10000)) {
         say("the scans did not start");
         return 1;
     }
@@ -119,7 +119,7 @@ int main(int argc, char** argv) {
 
     QTest::mouseClick(w.btnScanStop1, Qt::LeftButton);
     QTest::mouseClick(w.btnScanStop2, Qt::LeftButton);
-    waitFor([&w] { return !w.FBusy1 && !w.FBusy2; }, 10000);
+    waitFor([&w] { return !w.panel(0).busy() && !w.panel(1).busy(); }, 10000);
     std::printf("scan starts %d, errors %d\n", restarts, errors);
     w.close();
     frmMain = nullptr;

@@ -56,12 +56,12 @@ TEST_F(LocaleConsole, StartsWithoutAnErrorAndShowsTheScanFieldsInTheUsersFormat)
     EXPECT_EQ(window->txtScanPointCount1->text(), "5001");
     EXPECT_EQ(window->txtScanTime1->text(), shown("50.01"));
     EXPECT_EQ(window->txtScanPointTime1->text(), shown("0.01"));
-    EXPECT_EQ(window->FScanPointTime1, 10);
+    EXPECT_EQ(window->panel(0).scan().PointTime, 10);
     // Spectrograph 2's defaults are read as they stand at its first recompute.
     window->rgSelectionItems->button(2)->click();
     commit(window->txtScanTime2, "20");
-    EXPECT_EQ(window->FScanPointCount2, 5001);
-    EXPECT_DOUBLE_EQ(window->FScanResolution2, 0.1);
+    EXPECT_EQ(window->panel(1).scan().PointCount, 5001);
+    EXPECT_DOUBLE_EQ(window->panel(1).scan().Resolution, 0.1);
     EXPECT_EQ(window->txtScanPointRes2->text(), shown("0.1"));
     EXPECT_TRUE(errors.isEmpty()) << errors.join(u'\n').toStdString();
 }
@@ -78,10 +78,10 @@ TEST_F(LocaleConsole, ARepliedWavelengthIsShownInTheUsersFormat) {
     EXPECT_EQ(window->txtBlaze12->text(), "1000");
 
     // A controller writes a full stop whatever the user's settings: a comma in a reply is no number,
-    // under a comma locale as under any other.
-    window->ParsePositionReply(0, QStringLiteral("GU=OK/WL=540,25/"));
-    EXPECT_DOUBLE_EQ(window->meterCurrWavelength1->Value(), 0);
-    window->ParsePositionReply(0, QStringLiteral("GU=OK/WL=540.25/"));
+    // under a comma locale as under any other, and the readout keeps what it showed.
+    EXPECT_FALSE(window->panel(0).parsePositionReply(QStringLiteral("GU=OK/WL=540,25/")).isEmpty());
+    EXPECT_DOUBLE_EQ(window->meterCurrWavelength1->Value(), 532.5);
+    window->panel(0).parsePositionReply(QStringLiteral("GU=OK/WL=540.25/"));
     EXPECT_DOUBLE_EQ(window->meterCurrWavelength1->Value(), 540.25);
 }
 
@@ -113,12 +113,13 @@ TEST_F(LocaleConsole, MoveAndJogSendAFullStopWhicheverSeparatorWasTyped) {
     EXPECT_EQ(receivedSince(3, jog), "GU540.75\r");
     EXPECT_TRUE(paneHas(0, "Moving To 540.75"));
 
-    // Text that is no number still counts as 0.
+    // Text that is no number in the user's format moves nothing.
     const std::size_t garbage = mark(3);
     type(window->txtMoveWavelength1, "5x");
     click(window->btnMove1);
-    ASSERT_TRUE(waitFor([&] { return paneCount(0, "Moving Ok") == 4; }));
-    EXPECT_EQ(receivedSince(3, garbage), "GU0\r");
+    EXPECT_EQ(paneLines(0).last(), "the wavelength is not a number");
+    QTest::qWait(100);
+    EXPECT_EQ(receivedSince(3, garbage), "");
 }
 
 TEST_F(LocaleConsole, AScanOverTypedFractionsSendsEveryPointWithAFullStop) {
@@ -128,7 +129,7 @@ TEST_F(LocaleConsole, AScanOverTypedFractionsSendsEveryPointWithAFullStop) {
     window->txtScanPointRes1->setText("1");
     window->txtScanEnd1->setText(shown("402.5"));
     commit(window->txtScanStart1, shown("400.5"));
-    EXPECT_EQ(window->FScanPointCount1, 3);
+    EXPECT_EQ(window->panel(0).scan().PointCount, 3);
     EXPECT_EQ(window->txtScanStart1->text(), shown("400.5"));
     EXPECT_EQ(window->txtScanEnd1->text(), shown("402.5"));
     EXPECT_EQ(window->txtScanPointTime1->text(), shown("0.25"));

@@ -36,8 +36,8 @@ TEST_F(XkbKeys, TheTerminalSendsTheCodesOfTheDisplaysGermanLayout) {
     silent.silent = true;
     startConsole({silent});
     window->rgSelectionItems->button(2)->click();
-    window->Comm2->SetPort(COM05);
-    ASSERT_TRUE(window->Comm2->OpenComm());
+    window->panel(1).comm()->SetPort(COM05);
+    ASSERT_TRUE(window->panel(1).comm()->OpenComm());
     click(window->cbExpertMode2);
     ASSERT_TRUE(QTest::qWaitForWindowExposed(expert2.get()));
     expert2->activateWindow();
