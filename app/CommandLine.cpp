@@ -62,8 +62,12 @@ std::string usage(const std::string& Program) {
            " [OPTION]...\n"
            "Control console for one or two scanning spectrographs on serial lines.\n"
            "\n"
-           "  -h, --help     show this help and exit\n"
-           "  -v, --version  show the version and exit\n"
+           "  -h, --help        show this help and exit\n"
+           "  -v, --version     show the version and exit\n"
+           "  --port-dir DIR    the folder whose files COM1 ... COM32 name the serial ports, usually\n"
+           "                    links into /dev/serial/by-id; remembered for the next starts\n"
+           "  --new-instance    start another console even when one runs in this desktop session\n"
+           "                    with the same port folder; without it that one comes to the front\n"
            "\n"
            "Remote control through Tango (each panel a device of class OrvaneSpectrograph):\n"
            "  --tango                start the console's Tango device server; with TANGO_HOST set, as\n"
@@ -77,8 +81,11 @@ std::string usage(const std::string& Program) {
            "The toolkit's own options (-platform NAME, -display NAME, -style NAME, ...) are accepted.\n"
            "\n"
            "Environment:\n"
-           "  ORVANE_PORT_DIR  folder whose files COM1 ... COM32 name the serial ports (usually links\n"
-           "                   into /dev/serial/by-id); without it COMn is the n-th serial device\n"
+           "  ORVANE_PORT_DIR  the port folder, as --port-dir but not remembered. --port-dir wins\n"
+           "                   over it, and it wins over the remembered folder (skipped when it\n"
+           "                   is gone); with none of the three COMn is the n-th serial device\n"
+           "  XDG_CONFIG_HOME  the remembered port folder and each panel's last port are in\n"
+           "                   $XDG_CONFIG_HOME/Orvane/orvane.conf (default ~/.config/Orvane)\n"
            "  XDG_STATE_HOME   an installed console logs to $XDG_STATE_HOME/Orvane/Logs (default\n"
            "                   ~/.local/state/Orvane/Logs); one run from its build folder logs to Logs\n"
            "                   beside itself\n"
@@ -144,6 +151,21 @@ Decision parse(const std::string& Program, const std::vector<std::string>& Argum
             } else {
                 d.tangoInstance = value;
             }
+            continue;
+        }
+        if (name == "new-instance" && !hasValue) {
+            d.newInstance = true;
+            continue;
+        }
+        if (name == "port-dir") {
+            if (!hasValue) {
+                if (i + 1 >= Arguments.size())
+                    return refuse("option '" + arg + "' needs a value");
+                value = Arguments[++i];
+            }
+            if (value.empty())
+                return refuse("option '" + arg + "' needs a value");
+            d.portDir = value;
             continue;
         }
         if (oneOf(name, toolkitFlags) && !hasValue)

@@ -21,6 +21,10 @@ struct Decision {
     int tangoPort = 0;                     // --tango-port N: serve without a database on port N
     std::string tangoListen = "127.0.0.1"; // --tango-listen ADDR
     std::string tangoInstance = "1";       // --tango-instance NAME: the server instance in the database
+    // --port-dir DIR: the port folder for this start, remembered for the next ones; empty when not given.
+    std::string portDir;
+    // --new-instance: start beside a console already running in this session instead of bringing it up.
+    bool newInstance = false;
 };
 
 // The usage text; Program is the name the console was started by.

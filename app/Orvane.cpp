@@ -2,11 +2,13 @@
 // terminals, the event loop.
 #include "CommandLine.h"
 #include "ConsoleRemote.h"
+#include "ConsoleSettings.h"
 #include "ConsoleWindows.h"
 #include "KivCommon.h"
 #include "OrvaneApplication.h"
 #include "RemoteBridge.h"
 #include "SignalWatcher.h"
+#include "SingleInstance.h"
 #include "TangoServer.h"
 
 #include <QByteArray>
@@ -79,6 +81,10 @@ int main(int argc, char** argv) {
         return 1;
     }
     commandline::ensureRuntimeDir();
+    // The port folder reaches the serial ports through the environment, set before any thread starts.
+    consolesettings::setFilePath(consolesettings::defaultFilePath());
+    const consolesettings::PortDirChoice ports =
+        consolesettings::applyPortDir(QString::fromStdString(decision.portDir));
 
     previousHandler = qInstallMessageHandler(startupMessage);
     holding = true;
@@ -90,8 +96,34 @@ int main(int argc, char** argv) {
     OrvaneApplication::setDesktopFileName(QStringLiteral("org.orvane.orvane"));
     SetKivErrorHandler(&OrvaneApplication::showError);
 
+    // Decided before any port opens and before Tango starts: the console already running in this session
+    // for the same ports is the one to use.
+    std::unique_ptr<SingleInstance> instance;
+    if (!decision.newInstance && SingleInstance::onDesktop()) {
+        instance = std::make_unique<SingleInstance>(ports.folder);
+        switch (instance->claim()) {
+        case SingleInstance::Claimed:
+            break;
+        case SingleInstance::Raised:
+            std::fprintf(stderr,
+                         "%s: a console is already running in this session (process %lld); brought it to the "
+                         "front (--new-instance starts another)\n",
+                         programName.c_str(), static_cast<long long>(instance->otherProcess()));
+            return 0;
+        case SingleInstance::Unanswered:
+            std::fprintf(stderr,
+                         "%s: a console is already running in this session but does not answer; "
+                         "--new-instance starts another\n",
+                         programName.c_str());
+            return 1;
+        }
+    }
+    SingleInstance::numberLogFiles(true);
+
     ConsoleWindows windows;
     TfrmMain& mainWindow = windows.main;
+    if (instance)
+        instance->setWindow(&mainWindow);
     // Remote control: nothing of it exists without --tango. The server goes before the bridge, the
     // bridge before the windows.
     std::unique_ptr<RemoteBridge> bridge;

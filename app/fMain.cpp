@@ -16,6 +16,7 @@
 #include "OrvaneErrors.h"
 #include "PreciseTimer.h"
 #include "RepaintPacer.h"
+#include "SingleInstance.h"
 #include "fExpertMode1.h"
 #include "fExpertMode2.h"
 #include "znLog.h"
@@ -458,6 +459,8 @@ void TfrmMain::FormCreate() {
     FLogFolder = chooseLogFolder();
     LogFile->SetLogPath(FLogFolder);
     LogFile->SetFileName(QStringLiteral("log.txt"));
+    // A second console logging into the same folder writes log_yyyy_mm_dd-2.txt: never one file for two.
+    LogFile->SetDateFormat(QStringLiteral("yyyy_mm_dd") + SingleInstance::logFileMark(FLogFolder));
     try {
         LogFile->SetActive(true);
     } catch (const OrvaneError&) {

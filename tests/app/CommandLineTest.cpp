@@ -104,6 +104,31 @@ TEST(CommandLineAnswers, TangoOptionsEachStartTheServerAndABadPortIsRefused) {
     EXPECT_NE(parse({"--help"}).out.find("--tango-port N"), std::string::npos);
 }
 
+TEST(CommandLineAnswers, PortFolderAndNewInstanceAreTakenInEitherSpellingAndAnEmptyFolderIsRefused) {
+    const Decision plain = parse({});
+    EXPECT_TRUE(plain.portDir.empty());
+    EXPECT_FALSE(plain.newInstance);
+    const Decision d = parse({"--port-dir", "/srv/ports", "--new-instance", "-platform", "xcb"});
+    EXPECT_TRUE(d.run);
+    EXPECT_EQ(d.portDir, "/srv/ports");
+    EXPECT_TRUE(d.newInstance);
+    EXPECT_EQ(d.platform, "xcb");
+    EXPECT_EQ(parse({"--port-dir=~/ports"}).portDir, "~/ports");
+    EXPECT_EQ(parse({"-port-dir", "a b"}).portDir, "a b");
+    for (const std::vector<std::string>& args : {std::vector<std::string>{"--port-dir"},
+                                                 {"--port-dir="},
+                                                 {"--port-dir", ""},
+                                                 {"--new-instance=yes"}}) {
+        const Decision refused = parse(args);
+        EXPECT_FALSE(refused.run) << args.front();
+        EXPECT_EQ(refused.exitCode, 2) << args.front();
+    }
+    const std::string help = parse({"--help"}).out;
+    EXPECT_NE(help.find("--port-dir DIR"), std::string::npos);
+    EXPECT_NE(help.find("--new-instance"), std::string::npos);
+    EXPECT_NE(help.find("$XDG_CONFIG_HOME/Orvane/orvane.conf"), std::string::npos);
+}
+
 TEST(CommandLineDisplay, ADesktopPlatformWithoutItsDisplayIsToldInOneLine) {
     const Decision plain = parse({});
     EXPECT_FALSE(commandline::missingDisplay(plain, Environment{}).empty());
