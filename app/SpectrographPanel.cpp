@@ -430,6 +430,7 @@ void SpectrographPanel::connectTick() {
         endSearch();
         FTargetWavelength = FInfo.CurrentWavelength;
         emit targetShown(FInfo.CurrentWavelength);
+        emit connectedOn(FPortIndex);
         break;
     case 4:
         log(QStringLiteral("Connection failure!!!"));

@@ -205,6 +205,8 @@ signals:
     void targetShown(double Nm);           // the move field
     void scanShown();                      // the scan box, from scan()
     void terminalReceived(const QByteArray& Bytes);
+    // A search found the controller on port PortIndex (0 for COM1).
+    void connectedOn(int PortIndex);
 
 private:
     enum class Step : std::uint8_t { None, OpenPort, MoveAfterGrating, ClosePort };

@@ -16,6 +16,7 @@
 #include "OrvaneErrors.h"
 #include "PreciseTimer.h"
 #include "RepaintPacer.h"
+#include "ConsoleSettings.h"
 #include "SingleInstance.h"
 #include "fExpertMode1.h"
 #include "fExpertMode2.h"
@@ -426,6 +427,12 @@ void TfrmMain::connectPanel(int Index) {
         if (terminal)
             terminal->AppendReceived(QString::fromLatin1(Bytes));
     });
+    // Each panel's next search tries first the port where it last found its controller.
+    p.setPreferredPort(consolesettings::lastPort(Index + 1) - 1);
+    connect(&p, &SpectrographPanel::connectedOn, this, [&p, Index](int PortIndex) {
+        p.setPreferredPort(PortIndex);
+        consolesettings::setLastPort(Index + 1, PortIndex + 1);
+    });
     // The box is expert mode, however it changes: a click, or the terminal closing.
     connect(v.cbExpertMode, &QCheckBox::toggled, &p, &SpectrographPanel::setExpert);
 }
@@ -486,6 +493,8 @@ void TfrmMain::FormShow() {
     panel(0).setEnabled(true);
     panel(1).setEnabled(false);
     CalcScanParams1();
+    if (const QString notice = consolesettings::startNotice(); !notice.isEmpty())
+        AddLog(0, notice);
 }
 
 void TfrmMain::closeEvent(QCloseEvent* event) {

@@ -3,6 +3,7 @@
 // with the controller simulator on pseudo-terminals in the same process. Tests click and type on the real
 // controls and read what the controllers received.
 
+#include "ConsoleSettings.h"
 #include "KivComm.h"
 #include "KivIndicator.h"
 #include "KivLED.h"
@@ -52,6 +53,9 @@ protected:
 
     void SetUp() override {
         OrvaneApplication::setErrorHook([this](const QString& message) { errors.append(message); });
+        // No port remembered from an earlier test: each search starts at COM1.
+        consolesettings::setLastPort(1, 0);
+        consolesettings::setLastPort(2, 0);
     }
 
     void TearDown() override {

@@ -2,55 +2,12 @@
 // system's request thread would, runs the panel's own operation on the window thread, so that the window
 // shows it, the log has it and the wire carries the bytes a click sends; a command the panel cannot take
 // changes nothing and sends nothing.
-#include "ConsoleRemote.h"
-#include "ConsoleFixture.h"
-#include "RemoteBridge.h"
-
-#include <future>
+#include "RemoteFixture.h"
 
 using namespace consoletest;
 using namespace std::chrono_literals;
 
 namespace {
-
-class RemoteControl : public ConsoleFixture {
-protected:
-    void startRemote(const std::vector<orvanesim::ControllerConfig>& Controllers) {
-        startConsole(Controllers);
-        bridge = std::make_unique<RemoteBridge>();
-        remote = std::make_unique<ConsoleRemote>(*window, *bridge);
-    }
-    void TearDown() override {
-        if (bridge)
-            bridge->shutdown("test over");
-        remote.reset();
-        bridge.reset();
-        ConsoleFixture::TearDown();
-    }
-
-    // Gives Operation as a client would: from another thread, through the bridge, while this thread runs
-    // the window's event loop.
-    RemoteBridge::Answer command(std::function<std::string(ConsoleRemote&)> Operation) {
-        ConsoleRemote* r = remote.get();
-        auto answer = std::async(std::launch::async, [this, r, Operation] {
-            return bridge->call([r, Operation] { return Operation(*r); }, 5s);
-        });
-        EXPECT_TRUE(waitFor([&] { return answer.wait_for(0s) == std::future_status::ready; }));
-        return answer.get();
-    }
-    bool waitForMode(int Index, PanelMode Mode) {
-        return waitFor([&] { return bridge->snapshot(Index).mode == Mode; });
-    }
-    void connectRemotely(int Index, int Com) {
-        ASSERT_EQ(command([Index](ConsoleRemote& r) { return r.connectPanel(Index); }).outcome,
-                  RemoteBridge::Outcome::Done);
-        ASSERT_TRUE(waitForMode(Index, PanelMode::On)) << paneLines(Index).join(u'|').toStdString();
-        ASSERT_TRUE(waitForLog(Index, QStringLiteral("Connection Successs. COM%1").arg(Com)));
-    }
-
-    std::unique_ptr<RemoteBridge> bridge;
-    std::unique_ptr<ConsoleRemote> remote;
-};
 
 orvanesim::ControllerConfig slowController(int Com) {
     orvanesim::ControllerConfig c = orvanesim::ControllerConfig::instant(Com);
@@ -205,4 +162,157 @@ TEST_F(RemoteControl, AClosingWindowAnswersClientsAndTakesNoMoreWork) {
     EXPECT_EQ(answer.outcome, RemoteBridge::Outcome::ShutDown);
     EXPECT_EQ(answer.reason, "the console is closing");
     EXPECT_FALSE(window->panel(0).connectTimer()->isActive());
+}
+
+// ---- The panel's one state, whoever drives it ----
+
+// A client's Move goes on the drive's grating, whatever radio the user last clicked; MoveWithGrating is how
+// a client changes it, and the change is sent exactly when the drive is on another grating.
+TEST_F(RemoteControl, TheGratingIsTheDrivesNotTheRadiosTheUserLastClicked) {
+    startRemote({orvanesim::ControllerConfig::instant(3)});
+    connectRemotely(0, 3);
+    click(window->rbGrating12); // chosen, not moved
+    const std::size_t from = mark(3);
+    ASSERT_EQ(command([](ConsoleRemote& r) { return r.move(0, 600); }).outcome, RemoteBridge::Outcome::Done);
+    ASSERT_TRUE(waitForMode(0, PanelMode::On));
+    EXPECT_EQ(receivedSince(3, from), "GU600\r");
+    EXPECT_TRUE(window->rbGrating11->isChecked()) << "after the answer the radio shows the drive's grating";
+
+    const std::size_t change = mark(3);
+    ASSERT_EQ(command([](ConsoleRemote& r) { return r.moveWithGrating(0, 2, 610); }).outcome,
+              RemoteBridge::Outcome::Done);
+    ASSERT_TRUE(waitForMode(0, PanelMode::On));
+    ASSERT_EQ(command([](ConsoleRemote& r) { return r.moveWithGrating(0, 2, 620); }).outcome,
+              RemoteBridge::Outcome::Done);
+    ASSERT_TRUE(waitForMode(0, PanelMode::On));
+    ASSERT_EQ(command([](ConsoleRemote& r) { return r.moveWithGrating(0, 1, 630); }).outcome,
+              RemoteBridge::Outcome::Done);
+    ASSERT_TRUE(waitForMode(0, PanelMode::On));
+    EXPECT_EQ(receivedSince(3, change), "GS2\rGU610\rGU620\rGS1\rGU630\r");
+    EXPECT_EQ(sim.grating(3), 1);
+    EXPECT_EQ(bridge->snapshot(0).grating, 1);
+    EXPECT_TRUE(window->rbGrating11->isChecked());
+}
+
+// The pauses of a disconnect and of a grating change are steps of the panel: nothing runs inside them,
+// and a command that comes meanwhile is refused and sends nothing.
+TEST_F(RemoteControl, NoCommandRunsInsideTheDisconnectOrTheGratingPause) {
+    orvanesim::ControllerConfig controller = orvanesim::ControllerConfig::instant(3);
+    controller.gratingChangeMs = 400;
+    startRemote({controller});
+    connectRemotely(0, 3);
+
+    const std::size_t before = mark(3);
+    click(window->btnComm1); // the user disconnects: the port closes 300 ms later
+    for (auto during : std::vector<std::function<std::string(ConsoleRemote&)>>{
+             [](ConsoleRemote& r) { return r.startScan(0, {500, 510, 5, 1, 1}); },
+             [](ConsoleRemote& r) { return r.move(0, 600); }, [](ConsoleRemote& r) { return r.initialize(0); }}) {
+        const auto answer = command(during);
+        EXPECT_EQ(answer.outcome, RemoteBridge::Outcome::Refused);
+        EXPECT_EQ(answer.reason, "Spectrograph 1 is disconnecting");
+    }
+    ASSERT_TRUE(waitForLog(0, "Disconnect comm."));
+    ASSERT_TRUE(waitForMode(0, PanelMode::Off));
+    EXPECT_EQ(receivedSince(3, before), "");
+    EXPECT_EQ(window->panel(0).scanState(), 0);
+
+    // A client's Disconnect during a grating change: the move that would follow never goes out.
+    connectRemotely(0, 3);
+    const std::size_t change = mark(3);
+    ASSERT_EQ(command([](ConsoleRemote& r) { return r.moveWithGrating(0, 2, 560); }).outcome,
+              RemoteBridge::Outcome::Done);
+    EXPECT_EQ(window->btnMove1->text(), "MOVING");
+    ASSERT_EQ(command([](ConsoleRemote& r) { return r.disconnectPanel(0); }).outcome,
+              RemoteBridge::Outcome::Done);
+    ASSERT_TRUE(waitForLog(0, "Disconnect comm."));
+    QTest::qWait(600);
+    EXPECT_EQ(receivedSince(3, change), "GS2\r");
+    EXPECT_EQ(window->btnMove1->text(), "MOVE");
+    EXPECT_EQ(bridge->snapshot(0).status, "Disconnect comm.");
+    EXPECT_EQ(bridge->snapshot(0).mode, PanelMode::Off);
+    // Asking for what already holds succeeds and sends nothing.
+    EXPECT_EQ(command([](ConsoleRemote& r) { return r.disconnectPanel(0); }).outcome, RemoteBridge::Outcome::Done);
+}
+
+// No command a client can give opens a message box; while one is open, no client's command runs.
+TEST_F(RemoteControl, NoClientCommandOpensAMessageAndNoneRunsWhileOneIsOpen) {
+    startRemote({orvanesim::ControllerConfig::instant(3)});
+    connectRemotely(0, 3);
+    const QString end = window->txtScanEnd1->text();
+    const auto half = command([](ConsoleRemote& r) { return r.startScan(0, {500, 499.5, 1, 1, 1}); });
+    EXPECT_EQ(half.outcome, RemoteBridge::Outcome::Refused);
+    EXPECT_EQ(half.reason.rfind("the scan would have 0 points", 0), 0u) << half.reason;
+    EXPECT_EQ(window->txtScanEnd1->text(), end);
+    EXPECT_TRUE(errors.isEmpty());
+
+    QMessageBox box(QMessageBox::Warning, "Orvane", "a question for the user", QMessageBox::Ok, window.get());
+    box.setWindowModality(Qt::ApplicationModal);
+    box.show();
+    ASSERT_TRUE(waitFor([] { return QApplication::activeModalWidget() != nullptr; }));
+    const std::size_t before = mark(3);
+    EXPECT_EQ(command([](ConsoleRemote& r) { return r.move(0, 600); }, 500ms).outcome,
+              RemoteBridge::Outcome::TimedOut);
+    QTest::qWait(200);
+    EXPECT_EQ(receivedSince(3, before), "");
+    box.close();
+    ASSERT_EQ(command([](ConsoleRemote& r) { return r.move(0, 600); }).outcome, RemoteBridge::Outcome::Done);
+    ASSERT_TRUE(waitForBytes(3, before, "GU600\r"));
+}
+
+// A scan whose panel the selector disables ends as STOP ends it, with a line; its client is not left with
+// a scan it cannot stop.
+TEST_F(RemoteControl, TheSelectorEndsTheScanOfThePanelItDisables) {
+    startRemote({orvanesim::ControllerConfig::instant(3), orvanesim::ControllerConfig::instant(5)});
+    window->rgSelectionItems->button(2)->click();
+    connectRemotely(1, 3);
+    ASSERT_EQ(command([](ConsoleRemote& r) { return r.startScan(1, {500, 600, 1, 30, 1}); }).outcome,
+              RemoteBridge::Outcome::Done);
+    ASSERT_TRUE(waitForMode(1, PanelMode::Running));
+    window->rgSelectionItems->button(0)->click();
+    ASSERT_TRUE(waitForLog(1, "Scan stopped: Spectrograph 2 disabled by the selector"));
+    EXPECT_EQ(window->btnScan2->text(), "SCAN");
+    ASSERT_TRUE(waitFor([&] { return bridge->snapshot(1).mode != PanelMode::Running; }));
+    const int sent = sim.commandCount(3);
+    QTest::qWait(300);
+    EXPECT_LE(sim.commandCount(3), sent + 1) << "at most the move under way is answered";
+}
+
+// Bytes that nobody asked for are no answer; a reply that is not a finite position is a bad reply. Neither
+// writes a record of a move, and the readout keeps the last good value.
+TEST_F(RemoteControl, LineNoiseAndBadRepliesWriteNoFalseRecords) {
+    startRemote({orvanesim::ControllerConfig::instant(3)});
+    connectRemotely(0, 3);
+    const QString name = window->lblName1->text();
+    const double shown = window->meterCurrWavelength1->Value();
+    std::string noise;
+    for (int i = 0; i < 20000; ++i)
+        noise += char(i * 7919 % 251 + 1);
+    sim.inject(3, noise);
+    ASSERT_TRUE(waitFor([&] {
+        for (const QString& line : paneLines(0))
+            if (line.startsWith("Unexpected reply. COM3 ("))
+                return true;
+        return false;
+    }));
+    QTest::qWait(300);
+    int told = 0;
+    for (const QString& line : paneLines(0))
+        told += line.startsWith("Unexpected reply. COM3 (") ? 1 : 0;
+    EXPECT_EQ(told, 1) << "said once until the next command";
+    EXPECT_FALSE(paneHas(0, "Moving Ok"));
+    EXPECT_EQ(window->lblName1->text(), name);
+    EXPECT_DOUBLE_EQ(window->meterCurrWavelength1->Value(), shown);
+    EXPECT_EQ(bridge->snapshot(0).mode, PanelMode::On);
+
+    sim.setFaults(3, [](orvanesim::ControllerConfig& c) { c.silent = true; });
+    for (const char* reply : {"GU=OK/WL=1e400/*", "GU=OK/WL=NaN/*", "GU=OK/WL=-inf/*"}) {
+        ASSERT_EQ(command([](ConsoleRemote& r) { return r.move(0, 600); }).outcome, RemoteBridge::Outcome::Done);
+        ASSERT_TRUE(waitForBytes(3, mark(3) - 6, "GU600\r"));
+        sim.inject(3, reply);
+        ASSERT_TRUE(waitForMode(0, PanelMode::On));
+        EXPECT_EQ(bridge->snapshot(0).status, "Bad reply. COM3 (not a position: " + std::string(reply) + ")");
+        EXPECT_DOUBLE_EQ(bridge->snapshot(0).wavelength, shown);
+        EXPECT_DOUBLE_EQ(window->meterCurrWavelength1->Value(), shown);
+    }
+    EXPECT_FALSE(paneHas(0, "Moving Ok"));
 }

@@ -2,6 +2,7 @@
 // The console's main window over the controller simulator, for the scan tests: controllers on pseudo-
 // terminals, the window with its terminals, the ports opened directly and the error messages recorded.
 
+#include "ConsoleSettings.h"
 #include "KivComm.h"
 #include "LogMemo.h"
 #include "OrvaneApplication.h"
@@ -80,6 +81,9 @@ protected:
 
     void SetUp() override {
         OrvaneApplication::setErrorHook([this](const QString& message) { errors.append(message); });
+        // No port remembered from an earlier test: each search starts at COM1.
+        consolesettings::setLastPort(1, 0);
+        consolesettings::setLastPort(2, 0);
         sim.addController(orvanesim::ControllerConfig::instant(FastCom));
         auto slow = orvanesim::ControllerConfig::instant(SlowCom);
         slow.nmPerSecond = 1000;
