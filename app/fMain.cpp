@@ -11,6 +11,7 @@
 #include "KivIndicator.h"
 #include "KivLEDBtn.h"
 #include "KivStrUtils.h"
+#include "LightTheme.h"
 #include "LogMemo.h"
 #include "OrvaneApplication.h"
 #include "OrvaneErrors.h"
@@ -104,9 +105,8 @@ TfrmMain::~TfrmMain() {
 }
 
 QPalette TfrmMain::lightPalette() {
-    // Fusion's own palette is light whatever the desktop says, and it is what the window was drawn with.
-    const std::unique_ptr<QStyle> fusion(QStyleFactory::create(QStringLiteral("Fusion")));
-    return fusion ? fusion->standardPalette() : WindowsClassicPalette();
+    // Not Fusion's standard palette: under a dark GTK theme it turns dark with the desktop.
+    return LightPalette();
 }
 
 TfrmMain::Fields TfrmMain::fields(int Index) {
