@@ -10,6 +10,7 @@
 #include "KivFrame.h"
 #include "KivIndicator.h"
 #include "KivLEDBtn.h"
+#include "KivPortAccess.h"
 #include "KivStrUtils.h"
 #include "LightTheme.h"
 #include "LogMemo.h"
@@ -975,10 +976,7 @@ void TfrmMain::reportRefusedPort(int Index, int OpenError) {
         return;
     permissionReported[Index] = true;
     TKivComm* comm = panel(Index).Comm;
-    const QString device = QString::fromStdString(TKivComm::DeviceForPort(comm->PortName()));
-    const QString real = QFileInfo(device).canonicalFilePath();
-    AddLog(Index, QStringLiteral("Permission denied %1 (%2): add the user to the dialout group")
-                      .arg(comm->PortName(), real.isEmpty() ? device : real));
+    AddLog(Index, refusedPortLine(comm->PortName(), TKivComm::DeviceForPort(comm->PortName())));
 }
 
 // ---- Motion ------------------------------------------------------------------------------------------
