@@ -1,5 +1,6 @@
 #include "ExpertModeWindow.h"
 
+#include "LightTheme.h"
 #include "OrvaneApplication.h"
 
 #include <QCheckBox>
@@ -20,6 +21,7 @@ void ExpertModeWindow::setUpTerminal(QPoint Position) {
     setWindowFlag(Qt::WindowStaysOnTopHint, true);
     resize(600, 517);
     move(Position);
+    setPalette(LightPalette()); // the scroll bar stays light under a dark desktop theme too
     QPlainTextEdit* memo = memoTerminal();
     QFont font(QStringLiteral("Arial"));
     font.setPixelSize(13);

@@ -1,5 +1,6 @@
 #include "LogMemo.h"
 
+#include <QEvent>
 #include <QTextDocument>
 
 LogMemo::LogMemo(QWidget* Parent) : QPlainTextEdit(Parent) {
@@ -37,6 +38,13 @@ void LogMemo::Flush() {
     }
     if (!chunk.isEmpty())
         appendPlainText(chunk.join(QLatin1Char('\n')));
+}
+
+bool LogMemo::event(QEvent* Event) {
+    // Once, before it is first shown: the window's description sets the panes to run on past the edge.
+    if (Event->type() == QEvent::Polish)
+        setLineWrapMode(WidgetWidth);
+    return QPlainTextEdit::event(Event);
 }
 
 // An emptied pane holds one empty block, which the next append fills instead of adding a block.

@@ -3,7 +3,8 @@
 // microseconds logs thousands of lines a second; putting each into the pane on its own costs a layout,
 // a scroll and a scroll-bar update per line, and would slow the replies themselves. Lines that come after a
 // quiet spell appear at the next pass of the event loop; faster ones are gathered for a tenth of a second,
-// as often as anyone can read a scrolling record.
+// as often as anyone can read a scrolling record. Long lines wrap at the pane's width: a line cut off
+// behind its edge would hide the part that says what to do (a refused port's cure).
 #include <QElapsedTimer>
 #include <QPlainTextEdit>
 #include <QStringList>
@@ -25,6 +26,9 @@ public:
     // passes it, so the owner's change handler sees the pane exactly as line-by-line appends would leave it.
     int LineLimit() const { return FLineLimit; }
     void SetLineLimit(int Value) { FLineLimit = Value; }
+
+protected:
+    bool event(QEvent* Event) override;
 
 private:
     int linesInPane() const;

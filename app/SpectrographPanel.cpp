@@ -6,11 +6,9 @@
 #include "OrvaneErrors.h"
 #include "PreciseTimer.h"
 
-#include <QFileInfo>
 #include <QTimer>
 
 #include <algorithm>
-#include <cerrno>
 #include <cmath>
 #include <limits>
 
@@ -314,7 +312,7 @@ QString SpectrographPanel::commClick() {
         return disconnectController();
     // A click while a search runs starts it again at its first port.
     FFault = false;
-    FPermissionReported = false;
+    FRefusals.reset();
     log(QStringLiteral("Try to connect..."));
     if (FSearches.request(this, [this] {
             FSearchQueued = false;
@@ -434,6 +432,8 @@ void SpectrographPanel::connectTick() {
         break;
     case 4:
         log(QStringLiteral("Connection failure!!!"));
+        if (const QString reason = FRefusals.finalLine(); !reason.isEmpty())
+            log(reason); // every port there was refused the user: that is the reason to fix
         FComm->CloseComm();
         FAwaiting = false;
         FBusy = false;
@@ -1034,14 +1034,10 @@ void SpectrographPanel::inputOverflow(const QString& Reason) {
     log(QStringLiteral("Input overflow. %1 (%2)").arg(port, Reason));
 }
 
-// A port that exists but refuses us looks like an empty one to the search; say which it was, once per
-// search, and what usually cures it.
+// A port that exists but refuses us looks like an empty one to the search; say why, once per search.
 void SpectrographPanel::reportRefusedPort(int OpenError) {
-    if ((OpenError != EACCES && OpenError != EPERM) || FPermissionReported)
-        return;
-    FPermissionReported = true;
-    const QString device = QString::fromStdString(TKivComm::DeviceForPort(FComm->PortName()));
-    const QString real = QFileInfo(device).canonicalFilePath();
-    log(QStringLiteral("Permission denied %1 (%2): add the user to the dialout group")
-            .arg(FComm->PortName(), real.isEmpty() ? device : real));
+    const QString line =
+        FRefusals.note(FComm->PortName(), TKivComm::DeviceForPort(FComm->PortName()), OpenError);
+    if (!line.isEmpty())
+        log(line);
 }

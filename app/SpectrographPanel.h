@@ -4,6 +4,8 @@
 // through the same operations, on the window thread, and each operation has one check that says why the
 // panel cannot take it now.
 
+#include "KivPortAccess.h"
+
 #include <QByteArray>
 #include <QObject>
 #include <QString>
@@ -249,7 +251,7 @@ private:
     std::vector<int> FSearchOrder;
     int FSearchPosition = 0;
     int FPreferredPort = -1;
-    bool FPermissionReported = false;
+    PortRefusals FRefusals; // ports that refused the user during this search
     bool FEnabled = true;
     bool FExpert = false;
     bool FShutDown = false;

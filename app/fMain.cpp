@@ -10,7 +10,9 @@
 #include "KivFrame.h"
 #include "KivIndicator.h"
 #include "KivLEDBtn.h"
+#include "KivPortAccess.h"
 #include "KivStrUtils.h"
+#include "LightTheme.h"
 #include "LogMemo.h"
 #include "OrvaneApplication.h"
 #include "OrvaneErrors.h"
@@ -32,8 +34,6 @@
 #include <QMessageBox>
 #include <QScreen>
 #include <QStandardPaths>
-#include <QStyle>
-#include <QStyleFactory>
 #include <QTimer>
 #include <cerrno>
 #include <limits>
@@ -78,9 +78,8 @@ TfrmMain::~TfrmMain() {
 }
 
 QPalette TfrmMain::lightPalette() {
-    // Fusion's own palette is light whatever the desktop says, and it is what the window was drawn with.
-    const std::unique_ptr<QStyle> fusion(QStyleFactory::create(QStringLiteral("Fusion")));
-    return fusion ? fusion->standardPalette() : WindowsClassicPalette();
+    // Not Fusion's standard palette: under a dark GTK theme it turns dark with the desktop.
+    return LightPalette();
 }
 
 void TfrmMain::setupComponents() {
