@@ -178,6 +178,7 @@ SpectrographPanel::SpectrographPanel(int Index, PortSearchQueue& Searches, QObje
     FScanTimer->setInterval(10);
     FStepTimer = new QTimer(this);
     FStepTimer->setSingleShot(true);
+    FStepTimer->setTimerType(Qt::PreciseTimer); // a coarse timer may end a pause up to 5% early
 
     connect(FConnectTimer, &QTimer::timeout, this, guarded([this] { connectTick(); }));
     connect(FScanTimer, &PreciseTimer::timeout, this, guarded([this] { scanTick(); }));
