@@ -507,6 +507,7 @@ QString SpectrographPanel::initialize() {
         FStep = Step::None;
     }
     FBusy = false;
+    FMoveCaption = false; // the move it replaces is over
     sendCommand(ckInitialize);
     return {};
 }
@@ -718,6 +719,7 @@ void SpectrographPanel::sendCommand(TCommandKind Kind) {
     FCommand = Kind;
     FAwaiting = Kind != ckStop;
     FSentInExpert = FExpert;
+    ++FCommandsSent;
     FComm->WriteData(command);
     if (Kind == ckMove)
         log(QStringLiteral("Moving To ") + target);
@@ -780,6 +782,8 @@ void SpectrographPanel::eventCharReceived(int ACount) {
         const bool hasGrating = tokens.size() >= 2 && readInt(tokens[1], reported);
         if (refused || (hasGrating && reported != FGratingAsked)) {
             badReply(QStringLiteral("grating %1 not taken: %2").arg(FGratingAsked).arg(printable(text)));
+            // The drive is on the grating it reports, or on one nobody knows.
+            FInfo.CurrentGrating = hasGrating && reported >= 1 && reported <= 3 ? reported : 0;
             FBusy = false;
             FMoveCaption = false;
             break;
@@ -884,8 +888,11 @@ void SpectrographPanel::releaseMove() {
     emit changed();
 }
 
-// Nothing more will answer what was sent: a step that follows it is dropped and the panel released.
+// Nothing more will answer what was sent: a step that follows it is dropped and the panel released. A
+// grating change given up leaves the drive's grating unknown until the next status reply.
 void SpectrographPanel::giveUpReply() {
+    if (FAwaiting && FCommand == ckSelectGrating)
+        FInfo.CurrentGrating = 0;
     FAwaiting = false;
     if (FStep == Step::MoveAfterGrating) {
         FStepTimer->stop();

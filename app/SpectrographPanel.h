@@ -160,6 +160,7 @@ public:
     bool awaitingReply() const { return FAwaiting; }
     TCommandKind lastCommand() const { return FCommand; }
     QByteArray lastReply() const { return FReply; }
+    int commandsSent() const { return FCommandsSent; } // since the panel was made
     double targetWavelength() const { return FTargetWavelength; }
     int connectStep() const { return FConnectStep; }
     int portIndex() const { return FPortIndex; }
@@ -259,6 +260,7 @@ private:
     // Protocol.
     QByteArray FReply;
     TCommandKind FCommand = ckStatus;
+    int FCommandsSent = 0;
     bool FAwaiting = false;
     bool FSentInExpert = false;
     bool FBusy = false;
