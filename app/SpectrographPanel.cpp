@@ -347,6 +347,8 @@ QString SpectrographPanel::disconnectController() {
         return {};
     if (searching()) {
         FComm->CloseComm();
+        FAwaiting = false;
+        FBusy = false;
         endSearch();
         log(QStringLiteral("Disconnect comm."));
         return {};

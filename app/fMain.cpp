@@ -74,6 +74,11 @@ TfrmMain::TfrmMain(QWidget* parent) : QWidget(parent), ui(std::make_unique<Ui::T
 TfrmMain::~TfrmMain() {
     if (frmMain == this)
         frmMain = nullptr;
+    // The panels go first: they leave the search queue, which is the window's.
+    for (SpectrographPanel*& p : FPanels) {
+        delete p;
+        p = nullptr;
+    }
     FollowApplicationPalette();
 }
 
