@@ -6,7 +6,6 @@
 #include "KivButton.h"
 #include "KivColor.h"
 #include "KivComm.h"
-#include "KivCommon.h"
 #include "KivFrame.h"
 #include "KivIndicator.h"
 #include "KivLEDBtn.h"
@@ -16,7 +15,6 @@
 #include "LogMemo.h"
 #include "OrvaneApplication.h"
 #include "OrvaneErrors.h"
-#include "PreciseTimer.h"
 #include "RepaintPacer.h"
 #include "ConsoleSettings.h"
 #include "SingleInstance.h"
@@ -170,56 +168,43 @@ void TfrmMain::setupComponents() {
     rgSelectionItems->addButton(ui->rgSelectionItem1, 1);
     rgSelectionItems->addButton(ui->rgSelectionItem2, 2);
 
-    FViews[0] = {gbSpectroGraph1,
-                 btnComm1,
-                 lblName1,
-                 bntInitialize1,
-                 meterCurrWavelength1,
-                 {rbGrating11, rbGrating12, rbGrating13},
-                 {txtGroove11, txtGroove12, txtGroove13},
-                 {txtBlaze11, txtBlaze12, txtBlaze13},
-                 txtMoveWavelength1,
-                 btnMove1,
-                 btnMoveStop1,
-                 btnJogMinus1,
-                 btnJogPlus1,
-                 txtJogStep1,
-                 cbExpertMode1,
-                 memoLog1,
-                 txtScanStart1,
-                 txtScanEnd1,
-                 txtScanPointRes1,
-                 txtScanPointCount1,
-                 txtScanTime1,
-                 txtScanPointTime1,
-                 txtScanPeriodCount1,
-                 btnScan1,
-                 btnScanStop1};
-    FViews[1] = {gbSpectroGraph2,
-                 btnComm2,
-                 lblName2,
-                 bntInitialize2,
-                 meterCurrWavelength2,
-                 {rbGrating21, rbGrating22, rbGrating23},
-                 {txtGroove21, txtGroove22, txtGroove23},
-                 {txtBlaze21, txtBlaze22, txtBlaze23},
-                 txtMoveWavelength2,
-                 btnMove2,
-                 btnMoveStop2,
-                 btnJogMinus2,
-                 btnJogPlus2,
-                 txtJogStep2,
-                 cbExpertMode2,
-                 memoLog2,
-                 txtScanStart2,
-                 txtScanEnd2,
-                 txtScanPointRes2,
-                 txtScanPointCount2,
-                 txtScanTime2,
-                 txtScanPointTime2,
-                 txtScanPeriodCount2,
-                 btnScan2,
-                 btnScanStop2};
+    // Each panel's controls, found by their names on the form: the digit is the spectrograph's.
+    for (int i = 0; i < 2; ++i) {
+        const QString n = QString::number(i + 1);
+        auto find = [this, &n]<typename T>(T*& Control, const char* Name, const QString& Row = {}) {
+            Control = findChild<T*>(QLatin1String(Name) + n + Row);
+            Q_ASSERT(Control);
+        };
+        PanelView& v = FViews[i];
+        find(v.gbSpectroGraph, "gbSpectroGraph");
+        find(v.btnComm, "btnComm");
+        find(v.lblName, "lblName");
+        find(v.bntInitialize, "bntInitialize");
+        find(v.meterCurrWavelength, "meterCurrWavelength");
+        for (int row = 0; row < 3; ++row) {
+            const QString r = QString::number(row + 1);
+            find(v.rbGrating[row], "rbGrating", r);
+            find(v.txtGroove[row], "txtGroove", r);
+            find(v.txtBlaze[row], "txtBlaze", r);
+        }
+        find(v.txtMoveWavelength, "txtMoveWavelength");
+        find(v.btnMove, "btnMove");
+        find(v.btnMoveStop, "btnMoveStop");
+        find(v.btnJogMinus, "btnJogMinus");
+        find(v.btnJogPlus, "btnJogPlus");
+        find(v.txtJogStep, "txtJogStep");
+        find(v.cbExpertMode, "cbExpertMode");
+        find(v.memoLog, "memoLog");
+        find(v.txtScanStart, "txtScanStart");
+        find(v.txtScanEnd, "txtScanEnd");
+        find(v.txtScanPointRes, "txtScanPointRes");
+        find(v.txtScanPointCount, "txtScanPointCount");
+        find(v.txtScanTime, "txtScanTime");
+        find(v.txtScanPointTime, "txtScanPointTime");
+        find(v.txtScanPeriodCount, "txtScanPeriodCount");
+        find(v.btnScan, "btnScan");
+        find(v.btnScanStop, "btnScanStop");
+    }
 }
 
 // ---- Design-time settings that the window description cannot express ----------------------------------

@@ -10,11 +10,9 @@
 #include "SpectrographPanel.h"
 
 #include <array>
-#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <memory>
-#include <mutex>
 
 class QButtonGroup;
 class QCheckBox;
@@ -22,9 +20,7 @@ class QGroupBox;
 class QLabel;
 class QLineEdit;
 class LogMemo;
-class PreciseTimer;
 class QRadioButton;
-class QTimer;
 class TImageList;
 class TKivBitBtn;
 class TKivBtnSkinner;
