@@ -288,6 +288,7 @@ protected:
             }
             if (p.mode() == pmSearching) {
                 ASSERT_TRUE(waitFor([&] { return p.mode() != pmSearching; }, 30000));
+                waitFor([&] { return p.mode() == pmReady; }, 3000); // the name and gratings follow
             }
             if (!p.connected()) {
                 click(view(i).btnComm);
