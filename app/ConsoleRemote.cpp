@@ -108,6 +108,11 @@ PanelState ConsoleRemote::stateOf(int Index) {
     state.scanPass = f.FScanState != 0 ? std::min(s.FScanPeriodIndex + 1, s.FScanPeriodCount) : 0;
     state.scanPaused = f.FScanState == 2;
     state.enabled = p.gbSpectroGraph->isEnabled();
+    state.connected = connected;
+    state.driveMoving =
+        connected &&
+        ((f.FBusy && (f.FCommand == ckMove || f.FCommand == ckSelectGrating || f.FCommand == ckInitialize)) ||
+         f.FScanState == 1);
     return state;
 }
 
@@ -162,16 +167,17 @@ std::string ConsoleRemote::connectPanel(int Index) {
     TfrmMain::Panel& p = FWindow.panel(Index);
     if (FBridge.isShutDown())
         return "the console is closing";
+    // Asked for what already holds: done, nothing sent.
+    if (FWindow.lampOn(Index) || p.tmrConnect->isActive())
+        return {};
     if (!p.gbSpectroGraph->isEnabled())
         return whyNot(Index, false);
-    if (p.tmrConnect->isActive())
-        return name(Index) + " is already searching for its controller";
-    if (FWindow.lampOn(Index))
-        return name(Index) + " is already connected on " + p.Comm->PortName().toStdString();
     return asClick([&] { FWindow.btnCommClick(Index); });
 }
 
 std::string ConsoleRemote::disconnectPanel(int Index) {
+    if (!FBridge.isShutDown() && !FWindow.lampOn(Index) && !FWindow.panel(Index).tmrConnect->isActive())
+        return {}; // already disconnected: nothing sent
     if (std::string why = whyNot(Index, false); !why.empty())
         return why;
     return asClick([&] { FWindow.btnCommClick(Index); });
@@ -272,9 +278,11 @@ std::string ConsoleRemote::startScan(int Index, const ScanRequest& Scan) {
 }
 
 std::string ConsoleRemote::pauseScan(int Index) {
-    if (std::string why = whyNot(Index, false); !why.empty())
-        return why;
+    // A running scan can always be held, whatever the selector says since it began.
     const int state = FWindow.fields(Index).FScanState;
+    if (state == 0 || FBridge.isShutDown())
+        if (std::string why = whyNot(Index, false); !why.empty())
+            return why;
     if (state == 0)
         return name(Index) + " is not scanning";
     if (state == 2)
@@ -294,9 +302,31 @@ std::string ConsoleRemote::continueScan(int Index) {
 }
 
 std::string ConsoleRemote::stopScan(int Index) {
-    if (std::string why = whyNot(Index, false); !why.empty())
-        return why;
+    // A running scan can always be stopped, whatever the selector says since it began.
+    if (FWindow.fields(Index).FScanState == 0 || FBridge.isShutDown())
+        if (std::string why = whyNot(Index, false); !why.empty())
+            return why;
     if (FWindow.fields(Index).FScanState == 0)
         return name(Index) + " is not scanning";
     return asClick([&] { FWindow.btnScanStopClick(Index); });
+}
+
+std::string ConsoleRemote::changeGrating(int Index, double Grating) {
+    if (std::string why = whyNot(Index, true); !why.empty())
+        return why;
+    if (Grating == stateOf(Index).grating)
+        return {}; // already in place: nothing sent
+    return moveWithGrating(Index, Grating,
+                           static_cast<double>(FWindow.panel(Index).meterCurrWavelength->Value()));
+}
+
+std::string ConsoleRemote::stop(int Index) {
+    if (FBridge.isShutDown())
+        return "the console is closing";
+    if (FWindow.fields(Index).FScanState != 0)
+        return stopScan(Index);
+    if (FWindow.lampOn(Index) && FWindow.fields(Index).FBusy)
+        return name(Index) + " cannot stop the move under way: its controller has no command to halt a "
+                             "move; it stands again when the move ends";
+    return {};
 }
