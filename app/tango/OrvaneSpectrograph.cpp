@@ -417,11 +417,9 @@ void OrvaneSpectrograph::pushChanges(const PanelState& State, std::uint32_t Fiel
 
     // Tango checks a written grating against the maximum; it wants the maximum above the minimum, so with a
     // single grating fitted the console's own check refuses grating 2. Tango keeps the maximum in the
-    // database as the device's own; a database file it would rewrite whole, dropping its comments, so
-    // there the maximum stays 3 and the console's check refuses a grating not fitted.
+    // database (or the database file) as the device's own.
     const long fitted = static_cast<long>(State.grooves.size());
-    if ((Fields & fieldGratingTable) && !Tango::Util::_FileDb && fitted >= 1 &&
-        std::max(fitted, 2L) != FGratingMax) {
+    if ((Fields & fieldGratingTable) && fitted >= 1 && std::max(fitted, 2L) != FGratingMax) {
         FGratingMax = std::max(fitted, 2L);
         attempt("Grating's range", [this] {
             get_device_attr()->get_w_attr_by_name("Grating").set_max_value(
@@ -438,8 +436,10 @@ void OrvaneSpectrograph::pushChanges(const PanelState& State, std::uint32_t Fiel
             Tango::Attribute& attribute = get_device_attr()->get_attr_by_name(spec.name);
             spec.fill(*this, State, attribute, now);
             attribute.fire_change_event();
-            if (spec.archive)
+            if (spec.archive) {
+                spec.fill(*this, State, attribute, now); // a fired event lets go of the value it sent
                 attribute.fire_archive_event();
+            }
         });
     }
 }
