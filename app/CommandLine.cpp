@@ -241,6 +241,8 @@ Decision parseServerStart(const std::string& Program, const std::vector<std::str
             rest.push_back(arg);
         }
     }
+    if (!rest.empty() && !rest[0].starts_with('-'))
+        return refuse("unknown argument '" + rest[0] + "' (the instance " + instance + " is given already)");
     Decision d = parse(Program, rest);
     if (!d.run || !d.out.empty())
         return d;

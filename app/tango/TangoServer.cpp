@@ -133,16 +133,19 @@ std::string probe(const TangoOptions& Options) {
         std::string host;
         if (Tango::ApiUtil::get_env_var("TANGO_HOST", host) != 0 || host.empty())
             return "--tango needs a Tango database (set TANGO_HOST) or a fixed port (--tango-port N)";
+        // Tango also takes TANGO_HOST from its settings files; say so, or the line names a host nobody set.
+        const char* set = std::getenv("TANGO_HOST");
+        const std::string from = set && *set ? "" : " (from ~/.tangorc or /etc/tangorc)";
         if (!reachable(host))
-            return "the Tango database at TANGO_HOST=" + host + " cannot be reached";
+            return "the Tango database at TANGO_HOST=" + host + from + " cannot be reached";
         std::unique_ptr<Tango::Database> database;
         try {
             database = std::make_unique<Tango::Database>();
             database->get_info();
         } catch (const Tango::DevFailed&) {
-            return "TANGO_HOST=" + host + " is not a Tango database (something else answers there)";
+            return "TANGO_HOST=" + host + from + " is not a Tango database (something else answers there)";
         } catch (const CORBA::Exception&) {
-            return "TANGO_HOST=" + host + " is not a Tango database (something else answers there)";
+            return "TANGO_HOST=" + host + from + " is not a Tango database (something else answers there)";
         }
         std::string name = server;
         std::vector<std::string> classes; // device, class, device, class, ...
