@@ -260,7 +260,8 @@ bool TangoServer::check(const TangoOptions& Options, std::string& Error) {
         const int null = ::open("/dev/null", O_RDWR);
         ::dup2(null, STDOUT_FILENO);
         ::dup2(null, STDERR_FILENO);
-        const std::string why = "=" + probe(Options);
+        std::string why = "=";
+        why += probe(Options); // (GCC 12 at -O3 sees an overlap in "=" + probe(...) that is not there)
         std::size_t written = 0;
         while (written < why.size()) {
             const ssize_t n = ::write(channel[1], why.data() + written, why.size() - written);
