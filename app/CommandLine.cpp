@@ -78,6 +78,14 @@ std::string usage(const std::string& Program) {
            "                         can move the drive)\n"
            "  --tango-instance NAME  the server instance in the database (default 1)\n"
            "\n"
+           "Tango's standard server start (as Starter runs it), instead of --tango:\n"
+           "  " +
+           Program +
+           " INSTANCE [-vN] [-nodb -dlist NAME,NAME] [-file=FILE] [-ORBendPoint giop:tcp:ADDR:PORT]\n"
+           "                         serve as the instance orvane/INSTANCE of the database, of the\n"
+           "                         database file FILE, or without one (-nodb; names default to\n"
+           "                         orvane/spectrograph/1,2); -vN is Tango's trace level (1 to 5)\n"
+           "\n"
            "The toolkit's own options (-platform NAME, -display NAME, -style NAME, ...) are accepted.\n"
            "\n"
            "Environment:\n"
@@ -94,6 +102,8 @@ std::string usage(const std::string& Program) {
 }
 
 Decision parse(const std::string& Program, const std::vector<std::string>& Arguments) {
+    if (!Arguments.empty() && !Arguments[0].empty() && Arguments[0][0] != '-')
+        return parseServerStart(Program, Arguments);
     Decision d;
     auto refuse = [&](const std::string& why) {
         d.run = false;
@@ -183,6 +193,93 @@ Decision parse(const std::string& Program, const std::vector<std::string>& Argum
             d.display = true;
     }
     d.run = true;
+    return d;
+}
+
+Decision parseServerStart(const std::string& Program, const std::vector<std::string>& Arguments) {
+    auto refuse = [&](const std::string& why) {
+        Decision d;
+        d.exitCode = 2;
+        d.err = Program + ": " + why + "\n" + usage(Program);
+        return d;
+    };
+    const std::string& instance = Arguments.at(0);
+    // Tango's own options are taken out here; the rest are the console's and the toolkit's.
+    std::vector<std::string> tango, rest;
+    bool nodb = false, dlist = false, file = false, endpoint = false;
+    for (std::size_t i = 1; i < Arguments.size(); ++i) {
+        const std::string& arg = Arguments[i];
+        auto value = [&]() -> const std::string* {
+            if (i + 1 >= Arguments.size() || Arguments[i + 1].empty())
+                return nullptr;
+            return &Arguments[++i];
+        };
+        if (arg == "-v" || (arg.size() > 2 && arg.starts_with("-v") &&
+                            arg.find_first_not_of("0123456789", 2) == std::string::npos)) {
+            if (arg.size() > 2 && (std::atoi(arg.c_str() + 2) < 1 || std::atoi(arg.c_str() + 2) > 5))
+                return refuse("'" + arg + "' is not a Tango trace level (-v1 to -v5)");
+            tango.push_back(arg);
+        } else if (arg == "-nodb") {
+            nodb = true;
+            tango.push_back(arg);
+        } else if (arg == "-dlist") {
+            const std::string* names = value();
+            if (!names)
+                return refuse("option '-dlist' needs the device names (NAME,NAME)");
+            // Tango's syntax: domain/family/member, optionally after "ClassName::".
+            std::size_t from = 0, count = 0;
+            while (from <= names->size()) {
+                const std::size_t comma = std::min(names->find(',', from), names->size());
+                std::string name = names->substr(from, comma - from);
+                from = comma + 1;
+                if (const std::size_t colons = name.find("::"); colons != std::string::npos)
+                    name.erase(0, colons + 2);
+                const std::size_t first = name.find('/'), second = name.find('/', first + 1);
+                if (first == 0 || first == std::string::npos || second == std::string::npos ||
+                    second == first + 1 || second + 1 >= name.size() ||
+                    name.find('/', second + 1) != std::string::npos)
+                    return refuse("'" + name + "' is not a Tango device name (domain/family/member)");
+                ++count;
+            }
+            if (count > 2)
+                return refuse("the console has two spectrograph panels: give -dlist one or two names");
+            dlist = true;
+            tango.insert(tango.end(), {arg, *names});
+        } else if (arg.starts_with("-file=")) {
+            if (arg.size() == 6)
+                return refuse("option '-file=' needs the database file");
+            file = true;
+            tango.push_back(arg);
+        } else if (arg.starts_with("-ORB") && arg.size() > 4) {
+            const std::string* setting = value();
+            if (!setting)
+                return refuse("option '" + arg + "' needs a value");
+            endpoint = endpoint || arg == "-ORBendPoint";
+            tango.insert(tango.end(), {arg, *setting});
+        } else if (arg == "-tango" || arg == "--tango" || arg.starts_with("--tango-instance") ||
+                   arg.starts_with("-tango-instance")) {
+            return refuse("option '" + arg + "' does not go with the instance " + instance + " given first");
+        } else {
+            rest.push_back(arg);
+        }
+    }
+    if (!rest.empty() && !rest[0].starts_with('-'))
+        return refuse("unknown argument '" + rest[0] + "' (the instance " + instance + " is given already)");
+    Decision d = parse(Program, rest);
+    if (!d.run || !d.out.empty())
+        return d;
+    if (nodb && file)
+        return refuse("-nodb and -file= exclude each other");
+    if (dlist && !nodb)
+        return refuse("-dlist goes with -nodb");
+    if ((nodb || file) && !endpoint && d.tangoPort == 0)
+        return refuse(std::string(nodb ? "-nodb" : "-file=") +
+                      " needs a port: add --tango-port N (or -ORBendPoint giop:tcp:ADDR:N)");
+    if (endpoint && (d.tangoPort != 0 || d.tangoListen != "127.0.0.1"))
+        return refuse("give either -ORBendPoint or --tango-port/--tango-listen");
+    d.tango = true;
+    d.tangoInstance = instance;
+    d.tangoServerArgs = std::move(tango);
     return d;
 }
 

@@ -25,14 +25,23 @@ struct Decision {
     std::string portDir;
     // --new-instance: start beside a console already running in this session instead of bringing it up.
     bool newInstance = false;
+    // Tango's standard server start, "orvane INSTANCE [-vN] [-nodb -dlist NAMES] [-file=FILE]
+    // [-ORBendPoint giop:tcp:ADDR:PORT]": the arguments after the instance, for Tango.
+    std::vector<std::string> tangoServerArgs;
 };
 
 // The usage text; Program is the name the console was started by.
 std::string usage(const std::string& Program);
 
 // Reads the arguments after the program name. The toolkit's own options (-platform, -display, -style,
-// ...) are accepted and left for it.
+// ...) are accepted and left for it. A first argument that is not an option is the Tango server
+// instance of Tango's standard start (see parseServerStart).
 Decision parse(const std::string& Program, const std::vector<std::string>& Arguments);
+
+// Tango's standard device server start, as Starter and Astor run a server: the instance name first, then
+// Tango's options (-v / -vN trace level, -nodb with -dlist, -file=FILE, -ORB... options), mixed with the
+// console's own options.
+Decision parseServerStart(const std::string& Program, const std::vector<std::string>& Arguments);
 
 // The environment the decision is judged against: QT_QPA_PLATFORM, DISPLAY, WAYLAND_DISPLAY.
 struct Environment {

@@ -101,6 +101,8 @@ PanelState ConsoleRemote::stateOf(int Index) {
     state.scanPass = p.scanState() != 0 ? std::min(p.scanPeriodIndex() + 1, p.scan().PeriodCount) : 0;
     state.scanPaused = p.scanState() == 2;
     state.enabled = p.enabled();
+    state.connected = p.connected();
+    state.driveMoving = p.connected() && (p.busy() || p.scanState() == 1);
     return state;
 }
 
@@ -167,4 +169,18 @@ std::string ConsoleRemote::continueScan(int Index) {
 
 std::string ConsoleRemote::stopScan(int Index) {
     return answer(FWindow.panel(Index).stopScan());
+}
+
+std::string ConsoleRemote::changeGrating(int Index, double Grating) {
+    int grating = 0;
+    if (!wholeNumber(Grating, grating))
+        return "grating " + formatGeneral(Grating, u".").toStdString() + " is not a grating number";
+    const QString why = FWindow.panel(Index).changeGrating(grating);
+    if (why.isEmpty())
+        FWindow.showGratingChoice(Index, grating);
+    return answer(why);
+}
+
+std::string ConsoleRemote::stop(int Index) {
+    return answer(FWindow.panel(Index).stop());
 }

@@ -42,6 +42,11 @@ public:
     std::string pauseScan(int Index);
     std::string continueScan(int Index);
     std::string stopScan(int Index);
+    // A grating change on the drive's current wavelength; the grating already in place sends nothing.
+    std::string changeGrating(int Index, double Grating);
+    // Stops a scan at once; nothing running is nothing to stop. A move cannot be halted: the controller
+    // has no command for it, and the client is told so.
+    std::string stop(int Index);
 
 protected:
     bool eventFilter(QObject* Watched, QEvent* Event) override;

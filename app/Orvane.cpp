@@ -80,6 +80,14 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "%s: %s\n", programName.c_str(), noDisplay.c_str());
         return 1;
     }
+    // Tango ends the program itself, in its own words, when its database or instance is wrong: asked
+    // first, while no thread runs yet, and said in one line of ours.
+    const TangoOptions tangoOptions{decision.tangoPort, decision.tangoListen, decision.tangoInstance,
+                                    decision.tangoServerArgs};
+    if (std::string error; decision.tango && !TangoServer::check(tangoOptions, error)) {
+        std::fprintf(stderr, "%s: %s\n", programName.c_str(), error.c_str());
+        return 1;
+    }
     commandline::ensureRuntimeDir();
     // The port folder reaches the serial ports through the environment, set before any thread starts.
     consolesettings::setFilePath(consolesettings::defaultFilePath());
@@ -134,7 +142,7 @@ int main(int argc, char** argv) {
         remote = std::make_unique<ConsoleRemote>(mainWindow, *bridge);
         tango = std::make_unique<TangoServer>(*bridge, *remote);
         std::string error;
-        if (!tango->start({decision.tangoPort, decision.tangoListen, decision.tangoInstance}, error)) {
+        if (!tango->start(tangoOptions, error)) {
             std::fprintf(stderr, "%s: %s\n", programName.c_str(), error.c_str());
             return 1;
         }

@@ -5,6 +5,7 @@
 #include <QTimer>
 
 #include <cstring>
+#include <utility>
 
 namespace {
 
@@ -27,11 +28,20 @@ std::uint32_t changedFields(const PanelState& Before, const PanelState& After) {
         fields |= fieldControllerName;
     if (Before.scanPoint != After.scanPoint)
         fields |= fieldScanPoint;
-    if (Before.port != After.port || Before.grating != After.grating || Before.grooves != After.grooves ||
-        Before.blazes != After.blazes || Before.scanPoints != After.scanPoints ||
-        Before.scanPass != After.scanPass || Before.scanPaused != After.scanPaused ||
-        Before.enabled != After.enabled)
-        fields |= fieldOther;
+    const std::pair<bool, PanelField> others[] = {
+        {Before.port != After.port, fieldPort},
+        {Before.grating != After.grating, fieldGrating},
+        {Before.grooves != After.grooves || Before.blazes != After.blazes, fieldGratingTable},
+        {Before.scanPoints != After.scanPoints, fieldScanPoints},
+        {Before.scanPass != After.scanPass, fieldScanPass},
+        {Before.scanPaused != After.scanPaused, fieldScanPaused},
+        {Before.enabled != After.enabled, fieldEnabled},
+        {Before.connected != After.connected, fieldConnected},
+        {Before.driveMoving != After.driveMoving, fieldDriveMoving},
+    };
+    for (const auto& [changed, field] : others)
+        if (changed)
+            fields |= field;
     return fields;
 }
 

@@ -34,6 +34,8 @@ struct PanelState {
     int scanPass = 0;
     bool scanPaused = false;
     bool enabled = false;
+    bool connected = false;   // the COMM. lamp is on: the controller answers on its port
+    bool driveMoving = false; // a move, jog, grating change or initialisation is under way, or a scan runs
 
     bool operator==(const PanelState&) const = default;
 };
@@ -45,7 +47,15 @@ enum PanelField : std::uint32_t {
     fieldWavelength = 1u << 2,
     fieldControllerName = 1u << 3,
     fieldScanPoint = 1u << 4,
-    fieldOther = 1u << 5,
+    fieldPort = 1u << 5,
+    fieldGrating = 1u << 6,
+    fieldGratingTable = 1u << 7, // grooves and blazes
+    fieldScanPoints = 1u << 8,
+    fieldScanPass = 1u << 9,
+    fieldScanPaused = 1u << 10,
+    fieldEnabled = 1u << 11,
+    fieldConnected = 1u << 12,
+    fieldDriveMoving = 1u << 13,
 };
 
 class RemoteBridge : public QObject {

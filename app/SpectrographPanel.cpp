@@ -559,6 +559,23 @@ QString SpectrographPanel::jog(double From, double Step) {
     return {};
 }
 
+QString SpectrographPanel::changeGrating(int Grating) {
+    if (QString why = whyNot(true); !why.isEmpty())
+        return why;
+    if (Grating == FInfo.CurrentGrating)
+        return {}; // in place already: nothing sent
+    return moveWithGrating(Grating, FInfo.CurrentWavelength);
+}
+
+QString SpectrographPanel::stop() {
+    if (FScanState != 0)
+        return stopScan();
+    if (FConnected && (mode() == pmMoving || mode() == pmChangingGrating))
+        return name() + QStringLiteral(" cannot stop the move under way: its controller has no command to halt "
+                                       "a move; it stands again when the move ends");
+    return {};
+}
+
 TScanParameters SpectrographPanel::calcScanParams(const TScanInput& Input) {
     TScanParameters p;
     p.Start = Input.Start;

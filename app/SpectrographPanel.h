@@ -129,6 +129,10 @@ public:
     QString move(double Nm);                        // on the drive's grating
     QString moveWithGrating(int Grating, double Nm); // a grating change first when the drive is on another
     QString jog(double From, double Step);
+    // The grating alone: a change on the drive's wavelength; nothing to send when it is in place already.
+    QString changeGrating(int Grating);
+    // Stops what can be stopped: a scan at once. The controller has no command that halts a move.
+    QString stop();
     QString startScan(const TScanInput& Scan);
     QString pauseScan();
     QString resumeScan();

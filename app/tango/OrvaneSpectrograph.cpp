@@ -2,8 +2,14 @@
 
 #include "ConsoleRemote.h"
 
+#include <eventsupplier.h> // the event counters
+
 #include <algorithm>
+#include <cctype>
+#include <cstdio>
 #include <functional>
+
+#include <sys/time.h>
 
 RemoteBridge* OrvaneSpectrographClass::Bridge = nullptr;
 ConsoleRemote* OrvaneSpectrographClass::Remote = nullptr;
@@ -27,6 +33,22 @@ Tango::DevState tangoState(PanelMode Mode) {
     return Tango::UNKNOWN;
 }
 
+Tango::AttrQuality tangoQuality(const std::string& Attribute, const PanelState& State) {
+    // What the controller reports means nothing while none is connected; the port means nothing either
+    // (during a search it is only the port being tried).
+    static const char* const fromController[] = {"Wavelength", "ControllerName", "Port",
+                                                 "Grating",    "Grooves",        "Blazes"};
+    const bool reported = std::find(std::begin(fromController), std::end(fromController), Attribute) !=
+                          std::end(fromController);
+    if (reported && !State.connected)
+        return Tango::ATTR_INVALID;
+    if (Attribute == "Grating" && (State.grating < 1 || State.grating > 3))
+        return Tango::ATTR_INVALID; // none reported yet
+    if (Attribute == "Wavelength" && State.driveMoving)
+        return Tango::ATTR_CHANGING;
+    return Tango::ATTR_VALID;
+}
+
 namespace {
 
 // ---- Commands ----
@@ -36,7 +58,9 @@ using Execute = std::function<void(OrvaneSpectrograph&, const CORBA::Any&)>;
 class Command : public Tango::Command {
 public:
     Command(const char* Name, Tango::CmdArgType In, const char* InDescription, Execute Body)
-        : Tango::Command(Name, In, Tango::DEV_VOID, InDescription, "", Tango::OPERATOR),
+        : Tango::Command(Name, In, Tango::DEV_VOID, InDescription,
+                         "none: the command returns once the console has taken it; follow State",
+                         Tango::OPERATOR),
           FBody(std::move(Body)) {}
     CORBA::Any* execute(Tango::DeviceImpl* Device, const CORBA::Any& In) override {
         FBody(static_cast<OrvaneSpectrograph&>(*Device), In);
@@ -49,9 +73,9 @@ private:
 };
 
 // An argument-less command that runs Operation on the window thread.
-Command* simple(const char* Name, std::string (ConsoleRemote::*Operation)(int)) {
+Command* simple(const char* Name, std::string (ConsoleRemote::*Operation)(int), const char* Description) {
     return new Command(
-        Name, Tango::DEV_VOID, "", [Name, Operation](OrvaneSpectrograph& Device, const CORBA::Any&) {
+        Name, Tango::DEV_VOID, Description, [Name, Operation](OrvaneSpectrograph& Device, const CORBA::Any&) {
             Device.run(Name,
                        [Operation](ConsoleRemote& Remote, int Panel) { return (Remote.*Operation)(Panel); });
         });
@@ -79,57 +103,249 @@ std::vector<double> extractDoubles(const CORBA::Any& In, std::size_t Count, cons
 
 // ---- Attributes ----
 
-using Read = std::function<void(OrvaneSpectrograph&, Tango::Attribute&)>;
+// Sets the attribute's value, time and quality from a panel's state, through the device's buffers.
+using Fill = std::function<void(OrvaneSpectrograph&, const PanelState&, Tango::Attribute&, timeval&)>;
+using Write = std::function<void(OrvaneSpectrograph&, Tango::WAttribute&)>;
 
-// A read-only attribute whose reads run Body; Base is Tango's scalar or spectrum description.
-template <typename Base> class ReadOnly : public Base {
+// What a client sees of one attribute: its description, when it is pushed, how it is read and written.
+struct Spec {
+    const char* name;
+    long type;
+    bool spectrum;
+    const char* unit;
+    const char* format; // empty: Tango's default
+    const char* minimum;
+    const char* maximum;
+    const char* description;
+    std::uint32_t fields; // the state's parts that change it, its quality included
+    bool archive;
+    Fill fill;
+    Write write; // empty: read-only
+};
+
+template <typename T, typename Get>
+Fill scalar(T OrvaneSpectrograph::Buffers::*Slot, const char* Name, Get Value) {
+    return
+        [Slot, Name, Value](OrvaneSpectrograph& D, const PanelState& S, Tango::Attribute& A, timeval& When) {
+            T& buffer = D.buffers.*Slot;
+            buffer = Value(S);
+            A.set_value_date_quality(&buffer, When, tangoQuality(Name, S));
+        };
+}
+
+template <typename T, typename Get>
+Fill spectrum(std::vector<T> OrvaneSpectrograph::Buffers::*Slot, const char* Name, Get Values) {
+    return
+        [Slot, Name, Values](OrvaneSpectrograph& D, const PanelState& S, Tango::Attribute& A, timeval& When) {
+            std::vector<T>& buffer = D.buffers.*Slot;
+            const auto& values = Values(S);
+            buffer.assign(values.begin(), values.end());
+            A.set_value_date_quality(buffer.data(), When, tangoQuality(Name, S),
+                                     static_cast<long>(buffer.size()));
+        };
+}
+
+// Tango takes strings as char*; the state they come from lives until the reply or the push is sent.
+Tango::DevString text(const std::string& Text) {
+    return const_cast<char*>(Text.c_str());
+}
+
+// The class's attributes, in the order clients list them.
+const std::vector<Spec>& specs() {
+    using B = OrvaneSpectrograph::Buffers;
+    static const std::vector<Spec> all = {
+        {"Wavelength", Tango::DEV_DOUBLE, false, "nm", "%6.3f", "0", "100000",
+         "The drive's wavelength as the readout shows it. Writing it moves the drive there, as MOVE does; "
+         "State is MOVING until the controller answers. INVALID with no controller connected, CHANGING "
+         "while the drive moves.",
+         fieldWavelength | fieldConnected | fieldDriveMoving, true,
+         scalar(&B::wavelength, "Wavelength", [](const PanelState& s) { return s.wavelength; }),
+         [](OrvaneSpectrograph& D, Tango::WAttribute& A) {
+             Tango::DevDouble nm = 0;
+             A.get_write_value(nm);
+             D.run("Wavelength", [nm](ConsoleRemote& R, int P) { return R.move(P, nm); });
+         }},
+        {"ControllerName",
+         Tango::DEV_STRING,
+         false,
+         "",
+         "",
+         "",
+         "",
+         "The name the controller gives itself, read when it is connected.",
+         fieldControllerName | fieldConnected,
+         false,
+         scalar(&B::name, "ControllerName", [](const PanelState& s) { return text(s.controllerName); }),
+         {}},
+        {"Port",
+         Tango::DEV_STRING,
+         false,
+         "",
+         "",
+         "",
+         "",
+         "The serial port of the controller, as COM1 to COM32 (see ORVANE_PORT_DIR).",
+         fieldPort | fieldConnected,
+         false,
+         scalar(&B::port, "Port", [](const PanelState& s) { return text(s.port); }),
+         {}},
+        {"Grating", Tango::DEV_LONG, false, "", "%d", "1", "3",
+         "The grating in the beam, 1 to the number fitted. Writing it changes the grating and returns the "
+         "drive to its wavelength, as MOVE with another grating chosen does.",
+         fieldGrating | fieldConnected, false,
+         scalar(&B::grating, "Grating", [](const PanelState& s) { return s.grating; }),
+         [](OrvaneSpectrograph& D, Tango::WAttribute& A) {
+             Tango::DevLong grating = 0;
+             A.get_write_value(grating);
+             D.run("Grating", [grating](ConsoleRemote& R, int P) { return R.changeGrating(P, grating); });
+         }},
+        {"Grooves",
+         Tango::DEV_LONG,
+         true,
+         "1/mm",
+         "%d",
+         "",
+         "",
+         "The groove density of each grating fitted, grating 1 first, in lines per mm.",
+         fieldGratingTable | fieldConnected,
+         false,
+         spectrum(
+             &B::grooves, "Grooves", [](const PanelState& s) -> const auto& { return s.grooves; }),
+         {}},
+        {"Blazes",
+         Tango::DEV_DOUBLE,
+         true,
+         "nm",
+         "",
+         "",
+         "",
+         "The blaze wavelength of each grating fitted, grating 1 first.",
+         fieldGratingTable | fieldConnected,
+         false,
+         spectrum(
+             &B::blazes, "Blazes", [](const PanelState& s) -> const auto& { return s.blazes; }),
+         {}},
+        {"ScanPoint",
+         Tango::DEV_LONG,
+         false,
+         "",
+         "%d",
+         "",
+         "",
+         "The points of the current pass sent so far: 1 once the first point is sent, 0 between passes and "
+         "when no scan runs.",
+         fieldScanPoint,
+         true,
+         scalar(&B::scanPoint, "ScanPoint", [](const PanelState& s) { return s.scanPoint; }),
+         {}},
+        {"ScanPoints",
+         Tango::DEV_LONG,
+         false,
+         "",
+         "%d",
+         "",
+         "",
+         "The number of points of each pass of the scan.",
+         fieldScanPoints,
+         false,
+         scalar(&B::scanPoints, "ScanPoints", [](const PanelState& s) { return s.scanPoints; }),
+         {}},
+        {"ScanPass",
+         Tango::DEV_LONG,
+         false,
+         "",
+         "%d",
+         "",
+         "",
+         "The pass of the scan under way, from 1; 0 when no scan runs.",
+         fieldScanPass,
+         false,
+         scalar(&B::scanPass, "ScanPass", [](const PanelState& s) { return s.scanPass; }),
+         {}},
+        {"ScanPaused",
+         Tango::DEV_BOOLEAN,
+         false,
+         "",
+         "",
+         "",
+         "",
+         "Whether the scan is paused (PauseScan).",
+         fieldScanPaused,
+         false,
+         scalar(&B::scanPaused, "ScanPaused", [](const PanelState& s) { return s.scanPaused; }),
+         {}},
+        {"Enabled",
+         Tango::DEV_BOOLEAN,
+         false,
+         "",
+         "",
+         "",
+         "",
+         "Whether the window's selector enables the panel; a disabled panel takes no command but StopScan, "
+         "PauseScan and Stop of a scan it runs.",
+         fieldEnabled,
+         false,
+         scalar(&B::enabled, "Enabled", [](const PanelState& s) { return s.enabled; }),
+         {}},
+    };
+    return all;
+}
+
+// One attribute of the class; Base is Tango's scalar or spectrum description.
+template <typename Base> class ConsoleAttr : public Base {
 public:
     template <typename... Shape>
-    ReadOnly(const char* Name, long Type, const char* Unit, Read Body, Shape... Size)
-        : Base(Name, Type, Tango::READ, Size...), FBody(std::move(Body)) {
+    ConsoleAttr(const Spec& S, Shape... Size)
+        : Base(S.name, S.type, S.write ? Tango::READ_WRITE : Tango::READ, Size...), FSpec(S) {
         Tango::UserDefaultAttrProp props;
-        if (*Unit)
-            props.set_unit(Unit);
+        props.set_description(S.description);
+        if (*S.unit)
+            props.set_unit(S.unit);
+        if (*S.format)
+            props.set_format(S.format);
+        if (*S.minimum)
+            props.set_min_value(S.minimum);
+        if (*S.maximum)
+            props.set_max_value(S.maximum);
         this->set_default_properties(props);
     }
     void read(Tango::DeviceImpl* Device, Tango::Attribute& Attribute) override {
-        FBody(static_cast<OrvaneSpectrograph&>(*Device), Attribute);
+        auto& device = static_cast<OrvaneSpectrograph&>(*Device);
+        timeval now{};
+        gettimeofday(&now, nullptr);
+        FSpec.fill(device, device.readState(), Attribute, now);
+    }
+    void write(Tango::DeviceImpl* Device, Tango::WAttribute& Attribute) override {
+        FSpec.write(static_cast<OrvaneSpectrograph&>(*Device), Attribute);
     }
 
 private:
-    Read FBody;
+    const Spec& FSpec;
 };
 
-// A scalar read from the published state into the device's buffer Slot.
-template <typename T, typename Get>
-Tango::Attr* scalar(const char* Name, long Type, const char* Unit, T OrvaneSpectrograph::Buffers::*Slot,
-                    Get Value) {
-    return new ReadOnly<Tango::Attr>(Name, Type, Unit,
-                                     [Slot, Value](OrvaneSpectrograph& D, Tango::Attribute& A) {
-                                         T& buffer = D.buffers.*Slot;
-                                         buffer = Value(D.readState());
-                                         A.set_value(&buffer);
-                                     });
-}
-
-// A spectrum of the grating table, up to three values.
-template <typename T, typename Get>
-Tango::Attr* spectrum(const char* Name, long Type, const char* Unit,
-                      std::vector<T> OrvaneSpectrograph::Buffers::*Slot, Get Values) {
-    return new ReadOnly<Tango::SpectrumAttr>(
-        Name, Type, Unit,
-        [Slot, Values](OrvaneSpectrograph& D, Tango::Attribute& A) {
-            std::vector<T>& buffer = D.buffers.*Slot;
-            const auto& values = Values(D.readState());
-            buffer.assign(values.begin(), values.end());
-            A.set_value(buffer.data(), static_cast<long>(buffer.size()));
-        },
-        3L);
-}
-
-// Tango takes strings as char*; the state read for the request keeps them alive until its reply is sent.
-Tango::DevString text(const std::string& Text) {
-    return const_cast<char*>(Text.c_str());
+// Tango 9.3 without a database counts a device's events under names its subscriptions never register, so
+// every event goes out numbered 0 and clients cannot drop the copy of the first event that Tango sends to a
+// new client: the first event after a subscription arrived twice. Registering the counters under the names
+// the pushes use gives each event its number again.
+void registerEventCounters(OrvaneSpectrograph& Device) {
+    Tango::ZmqEventSupplier* supplier = Tango::Util::instance()->get_zmq_event_supplier();
+    if (!supplier)
+        return;
+    for (Tango::Attribute* attribute : Device.get_device_attr()->get_attribute_list()) {
+        std::string name = attribute->get_name();
+        std::transform(name.begin(), name.end(), name.begin(),
+                       [](unsigned char c) { return std::tolower(c); });
+        for (int type = 0; type < Tango::numEventType; ++type) {
+            if (type == Tango::INTERFACE_CHANGE_EVENT || type == Tango::PIPE_EVENT)
+                continue;
+            std::string event =
+                supplier->create_full_event_name(&Device, Tango::EventName[type], name, false);
+            supplier->init_event_cptr(event);
+        }
+    }
+    std::string change =
+        supplier->create_full_event_name(&Device, Tango::EventName[Tango::INTERFACE_CHANGE_EVENT], "", true);
+    supplier->init_event_cptr(change);
 }
 
 } // namespace
@@ -142,9 +358,16 @@ OrvaneSpectrograph::OrvaneSpectrograph(Tango::DeviceClass* Class, const std::str
 }
 
 void OrvaneSpectrograph::init_device() {
-    // Pushed by the console as they change: clients need no polling.
-    for (const char* name : {"State", "Status", "Wavelength", "ControllerName", "ScanPoint"})
+    // Pushed by the console as they change: clients need no polling, archiving and trends no configuration.
+    for (const char* name : {"State", "Status"})
         set_change_event(name, true, false);
+    set_archive_event("State", true, false);
+    for (const Spec& spec : specs()) {
+        set_change_event(spec.name, true, false);
+        if (spec.archive)
+            set_archive_event(spec.name, true, false);
+    }
+    FGratingMax = 3;
 }
 
 Tango::DevState OrvaneSpectrograph::dev_state() {
@@ -160,6 +383,65 @@ Tango::ConstDevString OrvaneSpectrograph::dev_status() {
 
 void OrvaneSpectrograph::read_attr_hardware(std::vector<long>&) {
     FRead = OrvaneSpectrographClass::Bridge->snapshot(FPanel);
+}
+
+void OrvaneSpectrograph::pushChanges(const PanelState& State, std::uint32_t Fields) {
+    struct Pushing {
+        OrvaneSpectrograph* device;
+        ~Pushing() { device->FPushing = nullptr; }
+    } pushing{this};
+    FPushing = &State;
+    // State and Status are pushed without a value: Tango reads them through dev_state and dev_status, which
+    // give the state being pushed. (Pushed with a value, Tango keeps a copy of each that it never frees.)
+    set_state(tangoState(State.mode));
+    set_status(State.status);
+    // One push that fails (a monitor timeout, a database that does not take the grating range) is told
+    // and the others still go: the attributes read the published state anyway.
+    auto attempt = [](const char* What, const std::function<void()>& Push) {
+        try {
+            Push();
+        } catch (const Tango::DevFailed& error) {
+            std::string why;
+            for (CORBA::ULong i = 0; i < error.errors.length(); ++i)
+                why += (i ? "; " : "") + std::string(error.errors[i].desc.in());
+            std::fprintf(stderr, "orvane: Tango event of %s not sent: %s\n", What, why.c_str());
+        }
+    };
+    if (Fields & fieldMode)
+        attempt("State", [this] {
+            push_change_event("State");
+            push_archive_event("State");
+        });
+    if (Fields & fieldStatus)
+        attempt("Status", [this] { push_change_event("Status"); });
+
+    // Tango checks a written grating against the maximum; it wants the maximum above the minimum, so with a
+    // single grating fitted the console's own check refuses grating 2. Tango keeps the maximum in the
+    // database (or the database file) as the device's own.
+    const long fitted = static_cast<long>(State.grooves.size());
+    if ((Fields & fieldGratingTable) && fitted >= 1 && std::max(fitted, 2L) != FGratingMax) {
+        FGratingMax = std::max(fitted, 2L);
+        attempt("Grating's range", [this] {
+            get_device_attr()->get_w_attr_by_name("Grating").set_max_value(
+                static_cast<Tango::DevLong>(FGratingMax));
+        });
+    }
+
+    timeval now{};
+    gettimeofday(&now, nullptr);
+    for (const Spec& spec : specs()) {
+        if (!(Fields & spec.fields))
+            continue;
+        attempt(spec.name, [&] {
+            Tango::Attribute& attribute = get_device_attr()->get_attr_by_name(spec.name);
+            spec.fill(*this, State, attribute, now);
+            attribute.fire_change_event();
+            if (spec.archive) {
+                spec.fill(*this, State, attribute, now); // a fired event lets go of the value it sent
+                attribute.fire_archive_event();
+            }
+        });
+    }
 }
 
 void OrvaneSpectrograph::run(const char* CommandName,
@@ -196,66 +478,70 @@ OrvaneSpectrographClass* OrvaneSpectrographClass::init(const char* Name) {
 }
 
 void OrvaneSpectrographClass::command_factory() {
-    command_list.push_back(simple("Connect", &ConsoleRemote::connectPanel));
-    command_list.push_back(simple("Disconnect", &ConsoleRemote::disconnectPanel));
-    command_list.push_back(simple("Initialize", &ConsoleRemote::initialize));
+    command_list.push_back(simple("Connect", &ConsoleRemote::connectPanel,
+                                  "No argument. Searches the serial ports for the controller, as COMM. does: "
+                                  "INIT, then ON once its name and gratings are read. Done at once when "
+                                  "connected or searching already."));
+    command_list.push_back(simple("Disconnect", &ConsoleRemote::disconnectPanel,
+                                  "No argument. Closes the port, as COMM. on a connected panel does; a scan "
+                                  "under way ends. Done at once when not connected."));
+    command_list.push_back(simple("Initialize", &ConsoleRemote::initialize,
+                                  "No argument. Initialises the drive, as INITIALIZATION does: INIT until "
+                                  "the controller has answered and reported its state."));
     command_list.push_back(new Command(
-        "Move", Tango::DEV_DOUBLE, "wavelength, nm", [](OrvaneSpectrograph& Device, const CORBA::Any& In) {
+        "Move", Tango::DEV_DOUBLE,
+        "The wavelength in nm, 0 to 100000. Moves the drive there, as MOVE does: MOVING until the "
+        "controller answers (writing Wavelength does the same).",
+        [](OrvaneSpectrograph& Device, const CORBA::Any& In) {
             const double nm = extractDouble(In);
             Device.run("Move", [nm](ConsoleRemote& R, int P) { return R.move(P, nm); });
         }));
+    command_list.push_back(new Command(
+        "MoveWithGrating", Tango::DEVVAR_DOUBLEARRAY,
+        "[grating 1 to the number fitted, wavelength nm]. Changes the grating, then moves to the wavelength, "
+        "as MOVE with another grating chosen does: MOVING until the controller answers.",
+        [](OrvaneSpectrograph& Device, const CORBA::Any& In) {
+            const std::vector<double> v = extractDoubles(In, 2, "[grating, wavelength nm]");
+            Device.run("MoveWithGrating",
+                       [v](ConsoleRemote& R, int P) { return R.moveWithGrating(P, v[0], v[1]); });
+        }));
     command_list.push_back(
-        new Command("MoveWithGrating", Tango::DEVVAR_DOUBLEARRAY, "[grating 1 to 3, wavelength nm]",
+        new Command("Jog", Tango::DEV_DOUBLE,
+                    "The step in nm, signed: moves from the target field's wavelength by the step, as the "
+                    "jog buttons do.",
                     [](OrvaneSpectrograph& Device, const CORBA::Any& In) {
-                        const std::vector<double> v = extractDoubles(In, 2, "[grating, wavelength nm]");
-                        Device.run("MoveWithGrating",
-                                   [v](ConsoleRemote& R, int P) { return R.moveWithGrating(P, v[0], v[1]); });
+                        const double step = extractDouble(In);
+                        Device.run("Jog", [step](ConsoleRemote& R, int P) { return R.jog(P, step); });
                     }));
     command_list.push_back(new Command(
-        "Jog", Tango::DEV_DOUBLE, "signed step, nm", [](OrvaneSpectrograph& Device, const CORBA::Any& In) {
-            const double step = extractDouble(In);
-            Device.run("Jog", [step](ConsoleRemote& R, int P) { return R.jog(P, step); });
-        }));
-    command_list.push_back(new Command(
         "StartScan", Tango::DEVVAR_DOUBLEARRAY,
-        "[start nm, end nm, resolution nm, scan time s, number of scans]",
+        "[start nm, end nm, resolution nm, scan time s, number of scans]. Fills the scan box and starts the "
+        "scan, as SCAN does: RUNNING until the last pass ends.",
         [](OrvaneSpectrograph& Device, const CORBA::Any& In) {
             const std::vector<double> v =
                 extractDoubles(In, 5, "[start nm, end nm, resolution nm, scan time s, number of scans]");
             const ScanRequest scan{v[0], v[1], v[2], v[3], v[4]};
             Device.run("StartScan", [scan](ConsoleRemote& R, int P) { return R.startScan(P, scan); });
         }));
-    command_list.push_back(simple("PauseScan", &ConsoleRemote::pauseScan));
-    command_list.push_back(simple("ContinueScan", &ConsoleRemote::continueScan));
-    command_list.push_back(simple("StopScan", &ConsoleRemote::stopScan));
+    command_list.push_back(simple("PauseScan", &ConsoleRemote::pauseScan,
+                                  "No argument. Holds the scan after the point under way, as PAUSE does."));
+    command_list.push_back(simple("ContinueScan", &ConsoleRemote::continueScan,
+                                  "No argument. Goes on with a paused scan, as CONTINUE does."));
+    command_list.push_back(simple("StopScan", &ConsoleRemote::stopScan,
+                                  "No argument. Ends the scan after the point under way, as STOP does."));
+    command_list.push_back(simple("Stop", &ConsoleRemote::stop,
+                                  "No argument. Stops a scan at once (the point under way is finished). A "
+                                  "move cannot be halted: the controller has no command for it, and Stop "
+                                  "says so. Done at once when nothing runs."));
 }
 
 void OrvaneSpectrographClass::attribute_factory(std::vector<Tango::Attr*>& Attributes) {
-    using B = OrvaneSpectrograph::Buffers;
-    Attributes.push_back(scalar("Wavelength", Tango::DEV_DOUBLE, "nm", &B::wavelength,
-                                [](const PanelState& s) { return s.wavelength; }));
-    Attributes.push_back(scalar("ControllerName", Tango::DEV_STRING, "", &B::name,
-                                [](const PanelState& s) { return text(s.controllerName); }));
-    Attributes.push_back(
-        scalar("Port", Tango::DEV_STRING, "", &B::port, [](const PanelState& s) { return text(s.port); }));
-    Attributes.push_back(
-        scalar("Grating", Tango::DEV_LONG, "", &B::grating, [](const PanelState& s) { return s.grating; }));
-    Attributes.push_back(spectrum(
-        "Grooves", Tango::DEV_LONG, "lines/mm", &B::grooves,
-        [](const PanelState& s) -> const auto& { return s.grooves; }));
-    Attributes.push_back(spectrum(
-        "Blazes", Tango::DEV_DOUBLE, "nm", &B::blazes,
-        [](const PanelState& s) -> const auto& { return s.blazes; }));
-    Attributes.push_back(scalar("ScanPoint", Tango::DEV_LONG, "", &B::scanPoint,
-                                [](const PanelState& s) { return s.scanPoint; }));
-    Attributes.push_back(scalar("ScanPoints", Tango::DEV_LONG, "", &B::scanPoints,
-                                [](const PanelState& s) { return s.scanPoints; }));
-    Attributes.push_back(scalar("ScanPass", Tango::DEV_LONG, "", &B::scanPass,
-                                [](const PanelState& s) { return s.scanPass; }));
-    Attributes.push_back(scalar("ScanPaused", Tango::DEV_BOOLEAN, "", &B::scanPaused,
-                                [](const PanelState& s) { return s.scanPaused; }));
-    Attributes.push_back(scalar("Enabled", Tango::DEV_BOOLEAN, "", &B::enabled,
-                                [](const PanelState& s) { return s.enabled; }));
+    for (const Spec& spec : specs()) {
+        if (spec.spectrum)
+            Attributes.push_back(new ConsoleAttr<Tango::SpectrumAttr>(spec, 3L));
+        else
+            Attributes.push_back(new ConsoleAttr<Tango::Attr>(spec));
+    }
 }
 
 void OrvaneSpectrographClass::device_factory(const Tango::DevVarStringArray* Names) {
@@ -271,6 +557,9 @@ void OrvaneSpectrographClass::device_factory(const Tango::DevVarStringArray* Nam
         auto* device = new OrvaneSpectrograph(this, names[i], static_cast<int>(i));
         device_list.push_back(device);
         FDevices[i] = device;
+        // Before the export: no client can have subscribed yet.
+        if (!Tango::Util::_UseDb)
+            registerEventCounters(*device);
         if (Tango::Util::_UseDb && !Tango::Util::_FileDb)
             export_device(device);
         else

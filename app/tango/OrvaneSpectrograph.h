@@ -1,7 +1,7 @@
 #pragma once
-// The Tango device class OrvaneSpectrograph: one device per spectrograph panel. Its commands are handed to
-// the window thread through the bridge and carried out there as the user's clicks; its state and
-// attributes are read from the state the window last published.
+// The Tango device class OrvaneSpectrograph: one device per spectrograph panel. Its commands and writes are
+// handed to the window thread through the bridge and carried out there as the user's clicks; its state and
+// attributes are read from the state the window last published, and pushed as events when it changes.
 
 #include "RemoteBridge.h"
 
@@ -22,11 +22,12 @@ public:
     void read_attr_hardware(std::vector<long>& Attributes) override;
 
     int panel() const { return FPanel; }
-    // While the pusher pushes State and Status (which Tango reads through dev_state and dev_status), the
-    // state they belong to; set and cleared under the device's monitor.
-    void setPushing(const PanelState* State) { FPushing = State; }
     // The state taken for the attribute reads of the request being served.
     const PanelState& readState() const { return FRead; }
+
+    // Pushes the events of the attributes whose Fields changed, with State as their value. Called by the
+    // server's pusher thread under the device's monitor.
+    void pushChanges(const PanelState& State, std::uint32_t Fields);
 
     // Hands a command to the window thread and waits for its answer; a refusal, a timeout or a closing
     // console raise DevFailed naming the reason.
@@ -36,8 +37,8 @@ public:
     // the client hears the reason rather than its own timeout.
     static constexpr std::chrono::milliseconds CallTimeout{2500};
 
-    // The values handed to Tango for a read must live until its reply is sent; the device's monitor
-    // serialises the requests, so one buffer per attribute is enough.
+    // The values handed to Tango for a read or a push must live until its reply is sent; the device's
+    // monitor serialises the requests and the pushes, so one buffer per attribute is enough.
     struct Buffers {
         Tango::DevDouble wavelength = 0;
         Tango::DevString name = nullptr;
@@ -53,7 +54,13 @@ private:
     int FPanel;
     PanelState FRead;
     std::string FStatus;
+    // While the pusher pushes State and Status (which Tango reads through dev_state and dev_status), the
+    // state they belong to.
     const PanelState* FPushing = nullptr;
+    // The state the pusher last pushed; its strings back the pushed values.
+    PanelState FPushed;
+    // The highest grating a client may write, as Tango checks it: the number fitted.
+    long FGratingMax = 0;
 };
 
 class OrvaneSpectrographClass : public Tango::DeviceClass {
@@ -83,3 +90,7 @@ private:
 
 // The Tango state of a panel mode.
 Tango::DevState tangoState(PanelMode Mode);
+
+// The quality of an attribute's value in State: INVALID where the value means nothing (no controller
+// connected), CHANGING for the wavelength while the drive moves, VALID otherwise.
+Tango::AttrQuality tangoQuality(const std::string& Attribute, const PanelState& State);

@@ -3,6 +3,8 @@
 //    same operation run on the window thread of a console in this process;
 //  - a 10 ms-per-point scan with 20 clients reading Wavelength at 100 Hz each, against the same scan
 //    with no client;
+//  - reads of Wavelength from the console program, against reads of the double attribute of Tango's
+//    reference device server (TangoTest, Debian's tango-test) started without a database, side by side;
 //  - the idle CPU of the console program with --tango, against the console without it.
 // Controllers answer at once (the simulator with no line delay and instant moves).
 #include "ConsoleRemote.h"
@@ -46,6 +48,8 @@ constexpr int kReaders = 20;      // clients reading Wavelength
 constexpr int kReadPeriodMs = 10; // 100 Hz each
 constexpr int kScanPoints = 501;  // 500 to 1000 nm by 1 nm, 10 ms a point
 constexpr int kIdleMs = 10000;
+constexpr int kReads = 2000; // each way, in rounds that alternate the two servers
+constexpr const char* kReferenceServer = "/usr/lib/tango/TangoTest";
 
 using Clock = std::chrono::steady_clock;
 
@@ -367,6 +371,60 @@ bool measureIdle(Idle Mode, double& CpuMs) {
     return program.console.state() == QProcess::Running;
 }
 
+// Time of one read of Wavelength from the console (its panel connected) and of double_scalar from Tango's
+// reference server, each a client in this process over the loopback, in alternating rounds.
+struct ReadTimes {
+    std::vector<double> console, reference;
+};
+
+bool measureReads(ReadTimes& Times) {
+    if (::access(kReferenceServer, X_OK) != 0) {
+        std::fprintf(stderr, "bench_tango: %s is missing (Debian's tango-test)\n", kReferenceServer);
+        return false;
+    }
+    ConsoleProgram program;
+    std::unique_ptr<Tango::DeviceProxy> console = connectedPanel(program);
+    if (!console)
+        return false;
+    QProcess reference;
+    const int port = freePort();
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.remove(QStringLiteral("TANGO_HOST"));
+    reference.setProcessEnvironment(env);
+    reference.start(QString::fromLatin1(kReferenceServer),
+                    {QStringLiteral("bench"), QStringLiteral("-nodb"), QStringLiteral("-dlist"),
+                     QStringLiteral("sys/tg_test/1"), QStringLiteral("-ORBendPoint"),
+                     QStringLiteral("giop:tcp:127.0.0.1:%1").arg(port)});
+    if (!reference.waitForStarted(10000))
+        return false;
+    std::string name = "tango://127.0.0.1:" + std::to_string(port) + "/sys/tg_test/1#dbase=no";
+    Tango::DeviceProxy tangoTest(name);
+    if (!waitForDevice(tangoTest))
+        return false;
+    auto timeReads = [](Tango::DeviceProxy& Device, const char* Attribute, std::vector<double>& Out) {
+        std::string attribute = Attribute; // Tango takes it by reference
+        for (int i = 0; i < kReads / kRounds; ++i) {
+            const auto start = Clock::now();
+            Tango::DeviceAttribute a = Device.read_attribute(attribute);
+            double value = 0;
+            a >> value;
+            Out.push_back(seconds(Clock::now() - start) * 1e6);
+        }
+    };
+    // Connections made and both servers warm before the clock runs.
+    std::vector<double> warm;
+    timeReads(*console, "Wavelength", warm);
+    timeReads(tangoTest, "double_scalar", warm);
+    for (int round = 0; round < kRounds; ++round) {
+        timeReads(*console, "Wavelength", Times.console);
+        timeReads(tangoTest, "double_scalar", Times.reference);
+    }
+    reference.terminate();
+    if (!reference.waitForFinished(10000))
+        reference.kill();
+    return true;
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -403,6 +461,17 @@ int main(int argc, char** argv) {
                 "%.2fx the scan with no client; %ld reads\n",
                 kReaders, busyRate, 100 * busyRate / ideal, quietRate > 0 ? busyRate / quietRate : 0.0,
                 busyReads);
+
+    ReadTimes reads;
+    if (!measureReads(reads)) {
+        std::fprintf(stderr, "bench_tango: the reads failed\n");
+        return 1;
+    }
+    const double consoleRead = median(reads.console), referenceRead = median(reads.reference);
+    std::printf("Reads of a double attribute (%d each, %d alternating rounds), median:\n", kReads, kRounds);
+    std::printf("  Tango's reference server (TangoTest -nodb, double_scalar): %.1f us\n", referenceRead);
+    std::printf("  the console (Wavelength, panel connected):                 %.1f us\n", consoleRead);
+    std::printf("  ratio %.2fx (goal <= 1.2x)\n", referenceRead > 0 ? consoleRead / referenceRead : 0.0);
 
     double idlePlain = 0, idleTango = 0, idleWatched = 0;
     if (!measureIdle(Idle::Plain, idlePlain) || !measureIdle(Idle::Tango, idleTango) ||

@@ -52,7 +52,7 @@ TEST(CommandLineAnswers, HelpAndVersionAnswerWithoutStartingAndEvenAfterToolkitO
 
 TEST(CommandLineAnswers, StrayArgumentsAreRefusedInOneLineFollowedByTheUsage) {
     for (const std::vector<std::string>& args : {std::vector<std::string>{"--frobnicate"},
-                                                 {"COM3"},
+                                                 {"lab1", "COM3"},
                                                  {"-"},
                                                  {"-platform"},
                                                  {"--style=fusion", "-x"}}) {
@@ -127,6 +127,47 @@ TEST(CommandLineAnswers, PortFolderAndNewInstanceAreTakenInEitherSpellingAndAnEm
     EXPECT_NE(help.find("--port-dir DIR"), std::string::npos);
     EXPECT_NE(help.find("--new-instance"), std::string::npos);
     EXPECT_NE(help.find("$XDG_CONFIG_HOME/Orvane/orvane.conf"), std::string::npos);
+}
+
+// Tango's standard server start: the instance first, Tango's own options for Tango, the rest as ever.
+TEST(CommandLineAnswers, AnInstanceFirstIsTangosStandardStart) {
+    const Decision plain = parse({"lab1"});
+    EXPECT_TRUE(plain.run);
+    EXPECT_TRUE(plain.tango);
+    EXPECT_EQ(plain.tangoInstance, "lab1");
+    EXPECT_TRUE(plain.tangoServerArgs.empty());
+
+    const Decision nodb = parse({"lab1", "-v", "-nodb", "-platform", "offscreen", "-dlist",
+                                 "OrvaneSpectrograph::a/b/c,a/b/d", "-ORBendPoint", "giop:tcp::10000"});
+    EXPECT_TRUE(nodb.run) << nodb.err;
+    EXPECT_EQ(nodb.platform, "offscreen");
+    EXPECT_EQ(nodb.tangoServerArgs,
+              (std::vector<std::string>{"-v", "-nodb", "-dlist", "OrvaneSpectrograph::a/b/c,a/b/d",
+                                        "-ORBendPoint", "giop:tcp::10000"}));
+    // -v is Tango's trace level here, not the version.
+    const Decision file = parse({"lab1", "-v4", "-file=/etc/orvane.db", "--tango-port", "10000"});
+    EXPECT_TRUE(file.run) << file.err;
+    EXPECT_TRUE(file.out.empty());
+    EXPECT_EQ(file.tangoPort, 10000);
+    EXPECT_EQ(file.tangoServerArgs, (std::vector<std::string>{"-v4", "-file=/etc/orvane.db"}));
+    EXPECT_NE(parse({"--help"}).out.find("INSTANCE [-vN]"), std::string::npos);
+
+    for (const std::vector<std::string>& args :
+         {std::vector<std::string>{"lab1", "-nodb"},                   // no port for the clients
+          {"lab1", "-file=/tmp/x.db"},                                 // likewise
+          {"lab1", "-dlist", "a/b/c", "--tango-port", "10000"},        // a device list without -nodb
+          {"lab1", "-nodb", "-dlist", "a/b", "--tango-port", "10000"}, // not domain/family/member
+          {"lab1", "-nodb", "-dlist", "a/b/c,a/b/d,a/b/e", "--tango-port", "10000"}, // three panels
+          {"lab1", "-nodb", "-file=/tmp/x.db", "--tango-port", "10000"},
+          {"lab1", "-v9"},
+          {"lab1", "-ORBendPoint"},
+          {"lab1", "-nodb", "-ORBendPoint", "giop:tcp::1", "--tango-port", "2"},
+          {"lab1", "--tango-instance", "lab2"}}) {
+        const Decision d = parse(args);
+        EXPECT_FALSE(d.run) << args.back();
+        EXPECT_EQ(d.exitCode, 2) << args.back();
+        EXPECT_TRUE(d.err.starts_with("orvane: ")) << d.err;
+    }
 }
 
 TEST(CommandLineDisplay, ADesktopPlatformWithoutItsDisplayIsToldInOneLine) {

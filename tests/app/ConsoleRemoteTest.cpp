@@ -142,6 +142,56 @@ TEST_F(RemoteControl, AClientsScanFillsTheScanBoxAndPausesContinuesAndStopsAsThe
     ASSERT_TRUE(waitFor([&] { return bridge->snapshot(0).mode != PanelMode::Running; }));
 }
 
+// What a client asks for that already holds is done and sends nothing; a client's scan can be held and
+// stopped whatever the selector says since it began; Stop ends a scan at once and says a move cannot be
+// halted; a grating change keeps the drive's wavelength.
+TEST_F(RemoteControl, RepeatedCommandsSendNothingAndAScanCanAlwaysBeStopped) {
+    startRemote({slowController(3)});
+    ASSERT_EQ(command([](ConsoleRemote& r) { return r.disconnectPanel(0); }).outcome,
+              RemoteBridge::Outcome::Done);
+    EXPECT_FALSE(window->panel(0).connectTimer()->isActive());
+    connectRemotely(0, 3);
+    EXPECT_TRUE(bridge->snapshot(0).connected);
+    EXPECT_FALSE(bridge->snapshot(0).driveMoving);
+    std::size_t from = mark(3);
+    ASSERT_EQ(command([](ConsoleRemote& r) { return r.connectPanel(0); }).outcome,
+              RemoteBridge::Outcome::Done);
+    ASSERT_EQ(command([](ConsoleRemote& r) { return r.stop(0); }).outcome, RemoteBridge::Outcome::Done);
+    ASSERT_EQ(command([](ConsoleRemote& r) { return r.changeGrating(0, 1); }).outcome,
+              RemoteBridge::Outcome::Done);
+    EXPECT_EQ(receivedSince(3, from), "");
+
+    // A grating change returns to where the drive stands.
+    ASSERT_EQ(command([](ConsoleRemote& r) { return r.move(0, 520); }).outcome, RemoteBridge::Outcome::Done);
+    EXPECT_TRUE(bridge->snapshot(0).driveMoving);
+    const auto refused = command([](ConsoleRemote& r) { return r.stop(0); });
+    EXPECT_EQ(refused.outcome, RemoteBridge::Outcome::Refused);
+    EXPECT_NE(refused.reason.find("no command to halt"), std::string::npos) << refused.reason;
+    ASSERT_TRUE(waitForMode(0, PanelMode::On));
+    from = mark(3);
+    ASSERT_EQ(command([](ConsoleRemote& r) { return r.changeGrating(0, 2); }).outcome,
+              RemoteBridge::Outcome::Done);
+    ASSERT_TRUE(waitForBytes(3, from, "GS2\rGU520\r"));
+    ASSERT_TRUE(waitForMode(0, PanelMode::On));
+    EXPECT_EQ(bridge->snapshot(0).grating, 2);
+
+    ASSERT_EQ(command([](ConsoleRemote& r) {
+                  return r.startScan(0, {500, 510, 5, 30, 1});
+              }).outcome,
+              RemoteBridge::Outcome::Done);
+    ASSERT_TRUE(waitForMode(0, PanelMode::Running));
+    EXPECT_TRUE(bridge->snapshot(0).driveMoving);
+    // Paused and stopped by its client at any time; Stop with nothing running is nothing to do.
+    ASSERT_EQ(command([](ConsoleRemote& r) { return r.pauseScan(0); }).outcome, RemoteBridge::Outcome::Done);
+    ASSERT_TRUE(waitFor([&] { return bridge->snapshot(0).scanPaused; }));
+    // Held between points, the drive stands.
+    ASSERT_TRUE(waitFor([&] { return !bridge->snapshot(0).driveMoving; }));
+    ASSERT_EQ(command([](ConsoleRemote& r) { return r.stop(0); }).outcome, RemoteBridge::Outcome::Done);
+    ASSERT_TRUE(waitFor([&] { return bridge->snapshot(0).mode != PanelMode::Running; }));
+    EXPECT_EQ(window->btnScan1->text(), QStringLiteral("SCAN"));
+    ASSERT_EQ(command([](ConsoleRemote& r) { return r.stop(0); }).outcome, RemoteBridge::Outcome::Done);
+}
+
 TEST_F(RemoteControl, ALostPortIsAFaultUntilTheUserSearchesAgain) {
     startRemote({orvanesim::ControllerConfig::instant(3)});
     connectRemotely(0, 3);

@@ -139,12 +139,22 @@ TEST(RemoteBridge, ThePusherGetsEachChangeWithItsFieldsAndNothingForAnUnchangedS
     EXPECT_EQ(changes[1].fields, unsigned(fieldScanPoint));
     EXPECT_EQ(bridge.snapshot(0), moving);
 
+    // Each attribute of a client's is told of its own change, and a quality's inputs of theirs.
     PanelState grating = moving;
     grating.grating = 2;
+    grating.blazes = {500};
+    grating.driveMoving = true;
     bridge.publish(0, grating);
     ASSERT_TRUE(bridge.waitForChanges(changes));
     ASSERT_EQ(changes.size(), 1u);
-    EXPECT_EQ(changes[0].fields, unsigned(fieldOther));
+    EXPECT_EQ(changes[0].fields, unsigned(fieldGrating | fieldGratingTable | fieldDriveMoving));
+    PanelState lost = grating;
+    lost.connected = true;
+    lost.enabled = true;
+    lost.scanPass = 1;
+    bridge.publish(0, lost);
+    ASSERT_TRUE(bridge.waitForChanges(changes));
+    EXPECT_EQ(changes[0].fields, unsigned(fieldConnected | fieldEnabled | fieldScanPass));
 }
 
 // Many clients at once, reading, commanding and being pushed to, while the window thread publishes: what

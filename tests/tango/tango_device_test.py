@@ -4,6 +4,7 @@ and the controller simulator on pseudo-terminals, driven by a real PyTango clien
 
 Run one case: tango_device_test.py ConnectAndMove (ORVANE_CONSOLE and ORVANE_SIM name the programs).
 """
+import json
 import os
 import pwd
 import shutil
@@ -39,25 +40,38 @@ def wait_until(predicate, timeout=WAIT, step=0.02):
 
 
 class Events:
-    """Change events of one attribute, as the callback received them."""
+    """Events of one attribute, as the callback received them."""
 
-    def __init__(self, device, attribute):
+    def __init__(self, device, attribute, kind=tango.EventType.CHANGE_EVENT):
         self.values = []
+        self.records = []  # (value, time, quality) of each event
         self.errors = []
         self.lock = threading.Lock()
         self.device = device
-        self.id = device.subscribe_event(attribute, tango.EventType.CHANGE_EVENT, self.push)
+        self.id = device.subscribe_event(attribute, kind, self.push)
 
     def push(self, event):
         with self.lock:
             if event.err:
                 self.errors.append(event.errors)
             else:
-                self.values.append(event.attr_value.value)
+                value = event.attr_value.value
+                if hasattr(value, "tolist"):
+                    value = value.tolist()
+                self.values.append(value)
+                self.records.append((value, event.attr_value.time.totime(), event.attr_value.quality))
 
     def seen(self):
         with self.lock:
             return list(self.values)
+
+    def seen_records(self):
+        with self.lock:
+            return list(self.records)
+
+    def seen_errors(self):
+        with self.lock:
+            return list(self.errors)
 
     def wait_for(self, value, timeout=WAIT):
         return wait_until(lambda: value in self.seen(), timeout)
@@ -102,7 +116,8 @@ class Console:
             env["TSAN_OPTIONS"] += ":ignore_noninstrumented_modules=1"
         self.err_path = os.path.join(self.dir, "console.err")
         with open(self.err_path, "w") as err:
-            args = tango_args if tango_args is not None else ["--tango-port", str(self.port)]
+            args = [a.format(port=self.port) for a in tango_args] if tango_args is not None else [
+                "--tango-port", str(self.port)]
             self.proc = subprocess.Popen([self.program, *args], env=env,
                                          stdout=subprocess.DEVNULL, stderr=err)
         self.proxies = []
@@ -121,7 +136,7 @@ class Console:
 
     def name(self, panel):
         if self.device_names:
-            return self.device_names[panel - 1]
+            return self.device_names[panel - 1].format(port=self.port)
         return f"tango://127.0.0.1:{self.port}/orvane/spectrograph/{panel}#dbase=no"
 
     def device(self, panel=1):
@@ -251,8 +266,8 @@ class ConsoleCase(unittest.TestCase):
         self.assertNotIn("WARNING: ThreadSanitizer", errors)
         shutil.rmtree(self.console.dir, ignore_errors=True)
 
-    def subscribe(self, attribute, device=None):
-        e = Events(device or self.dev, attribute)
+    def subscribe(self, attribute, device=None, kind=tango.EventType.CHANGE_EVENT):
+        e = Events(device or self.dev, attribute, kind)
         self.events.append(e)
         return e
 
@@ -441,7 +456,8 @@ class Listen(unittest.TestCase):
 
 
 class Database(unittest.TestCase):
-    """With TANGO_HOST set, the devices are those registered for the server instance, named as any."""
+    """With TANGO_HOST set, the devices are those registered for the server instance, named as any; the
+    console starts as README's --tango options have it and as Tango's Starter starts a server."""
 
     def test_registered_instance(self):
         database = TangoDatabase()
@@ -462,9 +478,45 @@ class Database(unittest.TestCase):
                 left.Move(600.0)
                 self.assertTrue(wait_until(lambda: "GU600" in console.texts()))
                 self.assertFalse(console.device(2).Enabled)  # the second in name order is panel 2
+                self.assertTrue(wait_state(left, tango.DevState.ON))
+                # Taurus through the database's name of the device.
+                seen = taurus_attributes(f"tango://{database.host}/lab/spectrograph/left/", "Wavelength", "Grooves")
+                self.assertEqual((seen["Wavelength"]["magnitude"], seen["Wavelength"]["units"]), (600.0, "nm"))
+                self.assertEqual(seen["Grooves"]["units"], "1 / mm")
+
+                # The instance runs already: a second start says so.
+                env = {"TANGO_HOST": database.host}
+                code, err = run_console(["lab"], env)
+                self.assertEqual(code, 1, err)
+                self.assertEqual(err.strip().splitlines(), [
+                    f"orvane: the server instance orvane/lab is already running on {left.info().server_host}"])
             finally:
                 code = console.close()
             self.assertEqual(code, 0, console.errors())
+
+            # Tango's standard start, as Starter runs it, with a trace level.
+            console = Console(tango_args=["lab", "-v1"], tango_host=database.host, device_names=names)
+            try:
+                left = console.device(1)
+                left.Connect()
+                self.assertTrue(wait_state(left, tango.DevState.ON))
+                self.assertEqual(left.Grating, 1)
+            finally:
+                code = console.close()
+            self.assertEqual(code, 0, console.errors())
+
+            # An instance nobody registered: the line says how to register it.
+            code, err = run_console(["nosuch"], {"TANGO_HOST": database.host})
+            self.assertEqual(code, 1, err)
+            self.assertEqual(err.strip().splitlines(), [
+                f"orvane: the server instance orvane/nosuch is not registered in the Tango database at "
+                f"{database.host}; register it with: tango_admin --add-server orvane/nosuch OrvaneSpectrograph "
+                f"nosuch/spectrograph/1,nosuch/spectrograph/2"])
+            # MariaDB's own port is no Tango database.
+            code, err = run_console(["lab"], {"TANGO_HOST": f"127.0.0.1:{database.sql_port}"})
+            self.assertEqual(code, 1, err)
+            self.assertIn("is not a Tango database", err)
+            self.assertEqual(len(err.strip().splitlines()), 1, err)
         finally:
             os.environ.pop("TANGO_HOST", None)
             database.close()
@@ -553,6 +605,361 @@ class CloseWithClients(unittest.TestCase):
         # Written at the close at the latest.
         self.assertIn("Connection Successs. COM3", console.log_lines())
         events.close()
+        shutil.rmtree(console.dir, ignore_errors=True)
+
+
+ATTRIBUTES = ["Wavelength", "ControllerName", "Port", "Grating", "Grooves", "Blazes", "ScanPoint", "ScanPoints",
+              "ScanPass", "ScanPaused", "Enabled"]
+TAURUS_CLIENT = os.path.join(os.path.dirname(os.path.abspath(__file__)), "taurus_client.py")
+
+
+def taurus_attributes(base, *names):
+    """What Taurus makes of the attributes base+name, through a Taurus of its own process."""
+    out = subprocess.run([sys.executable, TAURUS_CLIENT, "attributes", base, *names], capture_output=True,
+                         text=True, timeout=120)
+    if out.returncode != 0:
+        raise RuntimeError(out.stderr)
+    return json.loads(out.stdout.strip().splitlines()[-1])
+
+
+class TaurusForm:
+    """A Taurus form of every attribute of a device, in a process of its own."""
+
+    def __init__(self, base, folder):
+        self.stop_file = os.path.join(folder, "form.stop")
+        self.log = open(os.path.join(folder, "taurus.log"), "w+")
+        env = dict(os.environ, QT_QPA_PLATFORM="offscreen")
+        self.proc = subprocess.Popen([sys.executable, TAURUS_CLIENT, "form", base, self.stop_file], env=env,
+                                     stdout=subprocess.PIPE, stderr=self.log, text=True)
+        if self.proc.stdout.readline().strip() != "shown":
+            raise RuntimeError("the Taurus form did not show")
+
+    def alive(self):
+        return self.proc.poll() is None
+
+    def finish(self):
+        """The text each value widget shows, by attribute; the form's log."""
+        open(self.stop_file, "w").close()
+        out, _ = self.proc.communicate(timeout=60)
+        self.log.seek(0)
+        shown = {}
+        for line in out.splitlines():
+            if " | " in line:
+                model, text = line.split(" | ", 1)
+                shown[model.rsplit("/", 1)[-1]] = text
+        return shown, self.log.read()
+
+
+def readme_script(port):
+    """The Python script of the README's Tango section, for a console on Port."""
+    readme = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "README.md")
+    with open(readme, encoding="utf-8") as f:
+        text = f.read()
+    section = text[text.index("## Remote control through Tango"):]
+    script = section[section.index("```python\n") + len("```python\n"):]
+    script = script[:script.index("```")]
+    return script.replace("127.0.0.1:10000", f"127.0.0.1:{port}")
+
+
+def run_console(args, env_extra=None, timeout=60):
+    """Starts the console program with Args as a failing start would go; (status, stderr)."""
+    folder = tempfile.mkdtemp(prefix="orvane-tango-start-")
+    env = dict(os.environ, QT_QPA_PLATFORM="offscreen", XDG_STATE_HOME=folder, ORVANE_PORT_DIR=folder)
+    env.pop("TANGO_HOST", None)
+    env.update(env_extra or {})
+    try:
+        done = subprocess.run([CONSOLE, *args], env=env, capture_output=True, text=True, timeout=timeout)
+    finally:
+        shutil.rmtree(folder, ignore_errors=True)
+    return done.returncode, done.stderr
+
+
+class EventsThatLast(ConsoleCase):
+    """A lab's monitor without a database: subscribed to every attribute's change events, and to the archive
+    events of Wavelength, State and ScanPoint, through a scan of a minute, with a Taurus form beside it."""
+
+    def test_every_attribute_through_a_minute_long_scan(self):
+        self.connect()
+        changes = {name: self.subscribe(name) for name in ["State", "Status", *ATTRIBUTES]}
+        archives = {name: self.subscribe(name, kind=tango.EventType.ARCHIVE_EVENT)
+                    for name in ("Wavelength", "State", "ScanPoint")}
+        form = TaurusForm(f"tango-nodb://127.0.0.1:{self.console.port}/orvane/spectrograph/1/", self.console.dir)
+        try:
+            # 61 points a second apart: a minute and more, past the 10 to 20 s after which a lost heartbeat
+            # ends a subscription.
+            started = time.monotonic()
+            self.dev.StartScan([500, 560, 1, 61, 1])
+            self.assertTrue(changes["State"].wait_for(tango.DevState.RUNNING))
+            self.assertTrue(wait_until(lambda: self.dev.state() == tango.DevState.ON, 150, 0.5))
+            self.assertGreaterEqual(time.monotonic() - started, 60)
+            self.assertTrue(changes["State"].wait_for(tango.DevState.ON))
+            self.assertTrue(form.alive(), "the Taurus form ended during the scan")
+        finally:
+            shown, log = form.finish()
+        for name, events in {**changes, **{"archive " + n: e for n, e in archives.items()}}.items():
+            self.assertEqual(events.seen_errors(), [], name)
+            # Each event once: none repeated with the same value and time stamp.
+            records = [(repr(v), t) for v, t, _ in events.seen_records()]
+            self.assertEqual(len(records), len(set(records)), (name, records[:10]))
+        # Every point of the scan, once and in order, after the value at the subscription.
+        self.assertEqual(changes["ScanPoint"].seen(), list(range(0, 62)))
+        self.assertEqual(archives["ScanPoint"].seen(), list(range(0, 62)))
+        self.assertEqual(changes["ScanPass"].seen()[:2], [0, 1])
+        self.assertIn(61, changes["ScanPoints"].seen())
+        self.assertEqual(changes["State"].seen()[:2], [tango.DevState.ON, tango.DevState.RUNNING])
+        wavelengths = [v for v in changes["Wavelength"].seen() if v is not None]
+        self.assertEqual(wavelengths[-1], 560.0)
+        self.assertGreaterEqual(len(set(wavelengths)), 61)
+        self.assertEqual(archives["Wavelength"].seen()[-1], 560.0)
+        # The form followed the scan to its end, showing the readout's three decimals.
+        self.assertEqual(shown.get("Wavelength"), "560.000", shown)
+        self.assertEqual(shown.get("ScanPoint"), "61", shown)
+        self.assertNotIn("API_EventTimeout", log)
+        self.assertNotIn("Event channel is not responding", log)
+
+
+class Properties(ConsoleCase):
+    sim_args = ("--speed", "100")  # a 100 nm move takes a second
+
+    def test_descriptions_units_ranges_and_quality(self):
+        for name in ATTRIBUTES:
+            config = self.dev.get_attribute_config(name)
+            self.assertNotIn(config.description, ("", "No description"), name)
+        for command in self.dev.command_list_query():
+            if command.cmd_name not in ("Init", "State", "Status"):
+                self.assertNotIn(command.in_type_desc, ("", "Uninitialised"), command.cmd_name)
+        wavelength = self.dev.get_attribute_config("Wavelength")
+        self.assertEqual((wavelength.unit, wavelength.format), ("nm", "%6.3f"))
+        self.assertEqual((wavelength.min_value, wavelength.max_value), ("0", "100000"))
+        self.assertEqual(wavelength.writable, tango.AttrWriteType.READ_WRITE)
+        self.assertEqual(self.dev.get_attribute_config("Grooves").unit, "1/mm")
+        self.assertEqual(self.dev.get_attribute_config("Blazes").unit, "nm")
+        grating = self.dev.get_attribute_config("Grating")
+        self.assertEqual((grating.min_value, grating.max_value), ("1", "3"))
+        self.assertEqual(grating.writable, tango.AttrWriteType.READ_WRITE)
+
+        # Nothing connected: what the controller reports is invalid, the rest is valid.
+        for name in ("Wavelength", "Grating", "ControllerName", "Port", "Grooves"):
+            self.assertEqual(self.dev.read_attribute(name).quality, tango.AttrQuality.ATTR_INVALID, name)
+        self.assertIsNone(self.dev.read_attribute("Wavelength").value)
+        for name in ("ScanPoint", "ScanPaused", "Enabled"):
+            self.assertEqual(self.dev.read_attribute(name).quality, tango.AttrQuality.ATTR_VALID, name)
+
+        qualities = self.subscribe("Wavelength")
+        self.connect()
+        value = self.dev.read_attribute("Wavelength")
+        self.assertEqual((value.value, value.quality), (500.0, tango.AttrQuality.ATTR_VALID))
+        # The simulator's controller has two gratings: a client may write 1 or 2.
+        self.assertTrue(wait_until(lambda: self.dev.get_attribute_config("Grating").max_value == "2"))
+        self.dev.Move(600.0)
+        self.assertEqual(self.dev.read_attribute("Wavelength").quality, tango.AttrQuality.ATTR_CHANGING)
+        self.assertTrue(wait_state(self.dev, tango.DevState.ON))
+        self.assertEqual(self.dev.read_attribute("Wavelength").quality, tango.AttrQuality.ATTR_VALID)
+        self.assertTrue(wait_until(lambda: (600.0, tango.AttrQuality.ATTR_VALID) in
+                                   [(v, q) for v, _, q in qualities.seen_records()]))
+        pushed = [q for _, _, q in qualities.seen_records()]
+        self.assertEqual(pushed[0], tango.AttrQuality.ATTR_INVALID)
+        self.assertIn(tango.AttrQuality.ATTR_CHANGING, pushed)
+
+        # Taurus, through its database-less names, reads the units, the format and the range.
+        seen = taurus_attributes(f"tango-nodb://127.0.0.1:{self.console.port}/orvane/spectrograph/1/",
+                                 "Wavelength", "Grooves", "Blazes", "Grating")
+        self.assertEqual(seen["Wavelength"]["units"], "nm")
+        self.assertEqual(seen["Wavelength"]["magnitude"], 600.0)
+        self.assertEqual(seen["Wavelength"]["format_spec"], "6.3f")
+        self.assertEqual(seen["Wavelength"]["range"], [0.0, 100000.0])
+        self.assertEqual(seen["Wavelength"]["quality"], "ATTR_VALID")
+        self.assertEqual(seen["Grooves"]["units"], "1 / mm")
+        self.assertEqual(seen["Grooves"]["magnitude"], [1200, 600])
+        self.assertEqual(seen["Blazes"]["units"], "nm")
+        self.assertEqual(seen["Grating"]["range"], [1.0, 2.0])
+        self.assertTrue(seen["Grating"]["description"].startswith("The grating in the beam"))
+
+
+class MotorInterface(ConsoleCase):
+    sim_args = ("--speed", "100")  # a 100 nm move takes a second
+
+    def test_writing_wavelength_and_grating_and_stop(self):
+        self.connect()
+        self.assertEqual(self.dev.Grating, 1)
+        sent = len(self.console.commands())
+        # Outside the ranges clients are shown: Tango itself refuses, nothing is sent.
+        for name, value in (("Wavelength", -1.0), ("Wavelength", 100001.0), ("Grating", 3), ("Grating", 0)):
+            with self.assertRaises(tango.DevFailed, msg=(name, value)) as caught:
+                self.dev.write_attribute(name, value)
+            self.assertEqual(caught.exception.args[0].reason, "API_WAttrOutsideLimit")
+        self.assertEqual(len(self.console.commands()), sent)
+
+        # A written wavelength is a move: MOVING at once, ON with the controller's answer.
+        self.dev.write_attribute("Wavelength", 600.0)
+        self.assertEqual(self.dev.state(), tango.DevState.MOVING)
+        self.assertTrue(wait_until(lambda: "GU600" in self.console.texts()))
+        error = self.refused(self.dev.write_attribute, "Wavelength", 700.0)
+        self.assertEqual(error.reason, "ORVANE_Refused")
+        self.assertIn("busy", error.desc)
+        # A move cannot be halted, and Stop says so.
+        error = self.refused(self.dev.Stop)
+        self.assertIn("no command to halt", error.desc)
+        self.assertTrue(wait_state(self.dev, tango.DevState.ON))
+        self.assertNotIn("GU700", self.console.texts())
+        self.assertNotIn("GX", self.console.texts())
+        written = self.dev.read_attribute("Wavelength")
+        self.assertEqual((written.value, written.w_value), (600.0, 600.0))
+
+        # A written grating changes it and returns to the wavelength; the grating in place sends nothing.
+        self.dev.write_attribute("Grating", 2)
+        self.assertTrue(wait_until(lambda: self.console.texts()[-2:] == ["GS2", "GU600"]))
+        self.assertTrue(wait_state(self.dev, tango.DevState.ON))
+        self.assertEqual(self.dev.Grating, 2)
+        sent = len(self.console.commands())
+        self.dev.write_attribute("Grating", 2)
+        self.dev.Stop()  # nothing runs: nothing to stop
+        self.assertEqual(len(self.console.commands()), sent)
+
+        # Stop ends a scan at once: no point after it.
+        self.dev.StartScan([600, 700, 1, 100, 1])  # a point a second
+        self.assertTrue(wait_until(lambda: "GU601" in self.console.texts()))
+        self.dev.Stop()
+        self.assertTrue(wait_state(self.dev, tango.DevState.ON, 5))
+        after = len(self.console.commands())
+        time.sleep(2.5)
+        self.assertEqual(len(self.console.commands()), after)
+        self.assertNotIn("GU603", self.console.texts())
+
+
+class ReadmeScript(ConsoleCase):
+    def test_the_readme_script_runs_twice_in_a_row(self):
+        script = readme_script(self.console.port)
+        outputs = []
+        for run in (1, 2):
+            done = subprocess.run([sys.executable, "-c", script], capture_output=True, text=True, timeout=180)
+            self.assertEqual(done.returncode, 0, f"run {run}:\n{done.stdout}\n{done.stderr}")
+            outputs.append(done.stdout)
+        for out in outputs:
+            self.assertIn("ORVANE-SIM-1 COM3 [1200, 600] [500.0, 1000.0]", out)
+            self.assertIn("532.5", out)
+            self.assertIn("point 3", out)
+        # Asked for what already holds: done, nothing sent.
+        sent = len(self.console.commands())
+        self.dev.Connect()
+        self.assertEqual(self.dev.state(), tango.DevState.ON)
+        self.dev.Disconnect()
+        self.assertTrue(wait_state(self.dev, tango.DevState.OFF))
+        self.dev.Disconnect()
+        self.assertEqual(len(self.console.commands()), sent)
+        # Both Disconnects were answered before the file took the first's line: a second would be with it.
+        self.assertTrue(self.console.wait_log("Disconnect comm."))
+        self.assertEqual(self.console.log_lines().count("Disconnect comm."), 1)
+
+
+class StartFailures(unittest.TestCase):
+    """Whatever keeps the Tango server from starting is said in one line of the console's and status 1."""
+
+    def one_line(self, args, env_extra=None):
+        code, err = run_console(args, env_extra)
+        self.assertEqual(code, 1, err)
+        self.assertEqual(len(err.strip().splitlines()), 1, err)
+        self.assertTrue(err.startswith("orvane: "), err)
+        return err.strip()
+
+    def test_each_failure_in_one_line(self):
+        closed = free_port()
+        err = self.one_line(["lab1"], {"TANGO_HOST": f"127.0.0.1:{closed}"})
+        self.assertIn(f"the Tango database at TANGO_HOST=127.0.0.1:{closed} cannot be reached", err)
+
+        # Something else listens at TANGO_HOST: a web server, say.
+        server = socket.socket()
+        server.bind(("127.0.0.1", 0))
+        server.listen(8)
+        stop = threading.Event()
+
+        def answer():
+            server.settimeout(0.2)
+            while not stop.is_set():
+                try:
+                    peer, _ = server.accept()
+                except socket.timeout:
+                    continue
+                with peer:
+                    peer.sendall(b"HTTP/1.0 400 Bad Request\r\n\r\n")
+
+        thread = threading.Thread(target=answer)
+        thread.start()
+        try:
+            host = f"127.0.0.1:{server.getsockname()[1]}"
+            err = self.one_line(["lab1"], {"TANGO_HOST": host})
+            self.assertIn(f"TANGO_HOST={host} is not a Tango database", err)
+            err = self.one_line(["--tango", "--tango-instance", "lab1"], {"TANGO_HOST": host})
+            self.assertIn("is not a Tango database", err)
+        finally:
+            stop.set()
+            thread.join()
+            server.close()
+
+        folder = tempfile.mkdtemp(prefix="orvane-tango-file-")
+        try:
+            missing = os.path.join(folder, "missing.db")
+            err = self.one_line(["lab1", f"-file={missing}", "--tango-port", str(free_port())])
+            self.assertIn(f"the Tango database file {missing} cannot be read", err)
+            other = os.path.join(folder, "other.db")
+            with open(other, "w") as f:
+                f.write('TangoTest/test/DEVICE/TangoTest: "sys/tg_test/1"\n')
+            err = self.one_line(["lab1", f"-file={other}", "--tango-port", str(free_port())])
+            self.assertIn("add the line: orvane/lab1/DEVICE/OrvaneSpectrograph: lab1/spectrograph/1, "
+                          "lab1/spectrograph/2", err)
+        finally:
+            shutil.rmtree(folder, ignore_errors=True)
+
+        # Tango's standard arguments are checked as the console's are: the usage, status 2.
+        for args in (["lab1", "-nodb"], ["lab1", "-dlist", "a/b/c"], ["lab1", "-nodb", "-dlist", "a/b", "--tango-port",
+                                                                       "10000"], ["lab1", "-v9"]):
+            code, err = run_console(args)
+            self.assertEqual(code, 2, (args, err))
+            self.assertIn("Usage: orvane", err)
+
+
+class FileDatabase(unittest.TestCase):
+    """Tango's standard start with a database file: the lab's path that needs no database server."""
+
+    def test_standard_start_from_a_database_file(self):
+        folder = tempfile.mkdtemp(prefix="orvane-tango-filedb-")
+        path = os.path.join(folder, "orvane.db")
+        content = ("# The console's devices for Tango's file database\n"
+                   'orvane/lab1/DEVICE/OrvaneSpectrograph: "lab1/spectrograph/left", "lab1/spectrograph/right"\n')
+        with open(path, "w") as f:
+            f.write(content)
+        names = [f"tango://127.0.0.1:{{port}}/lab1/spectrograph/{side}#dbase=no" for side in ("left", "right")]
+        console = Console(tango_args=["lab1", "-v1", f"-file={path}", "-ORBendPoint", "giop:tcp:127.0.0.1:{port}"],
+                          device_names=names)
+        try:
+            left = console.device(1)
+            self.assertEqual(left.info().server_id, "orvane/lab1")
+            self.assertFalse(console.device(2).Enabled)
+            states = Events(left, "State")
+            wavelength = Events(left, "Wavelength")
+            left.Connect()
+            self.assertTrue(states.wait_for(tango.DevState.ON))
+            # Past the time a lost heartbeat ends a subscription.
+            time.sleep(25)
+            left.write_attribute("Wavelength", 600.0)
+            self.assertTrue(wavelength.wait_for(600.0), wavelength.seen())
+            self.assertEqual(states.seen_errors() + wavelength.seen_errors(), [])
+            self.assertEqual(len(states.seen()), len(set(r[1] for r in states.seen_records())))
+            states.close()
+            wavelength.close()
+            # Taurus names a device that no database serves with its own scheme.
+            seen = taurus_attributes(f"tango-nodb://127.0.0.1:{console.port}/lab1/spectrograph/left/", "Wavelength")
+            self.assertEqual(seen["Wavelength"]["magnitude"], 600.0)
+        finally:
+            code = console.close()
+        self.assertEqual(code, 0, console.errors())
+        # Tango rewrites the file in its own layout; the devices are still there for the next start, with the
+        # range of gratings the controller had.
+        with open(path) as f:
+            kept = f.read()
+        self.assertIn('orvane/lab1/DEVICE/OrvaneSpectrograph: "lab1/spectrograph/left",', kept)
+        self.assertIn('lab1/spectrograph/left/Grating->max_value: 2', kept)
+        shutil.rmtree(folder, ignore_errors=True)
         shutil.rmtree(console.dir, ignore_errors=True)
 
 
