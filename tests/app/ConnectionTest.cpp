@@ -2,6 +2,7 @@
 #include "ConsoleFixture.h"
 
 #include <QLabel>
+#include <QTemporaryDir>
 
 using namespace consoletest;
 
@@ -179,4 +180,42 @@ TEST_F(Connection, SearchesStartedBackToBackNeverSwapTheControllers) {
     EXPECT_EQ(window->panel(1).comm()->PortName(), "COM5");
     // Panel 2 began once panel 1 had found its controller.
     EXPECT_LT(commands().front().com, 4);
+}
+
+// The settings remember where each panel found its controller; after a restart each panel tries that
+// port first, so the panel started first does not take the other's controller.
+TEST_F(Connection, AfterARestartEachPanelTriesItsOwnLastPortFirst) {
+    QTemporaryDir settings;
+    ASSERT_TRUE(settings.isValid());
+    consolesettings::setFilePath(settings.filePath("orvane.conf"));
+    struct Forget {
+        ~Forget() { consolesettings::setFilePath({}); }
+    } forget;
+    orvanesim::ControllerConfig first = orvanesim::ControllerConfig::instant(3);
+    first.name = "ALPHA";
+    orvanesim::ControllerConfig second = orvanesim::ControllerConfig::instant(5);
+    second.name = "BETA";
+    startConsole({first, second});
+    window->rgSelectionItems->button(2)->click();
+    connectPanel(0, 3);
+    connectPanel(1, 5);
+    EXPECT_EQ(consolesettings::lastPort(1), 3);
+    EXPECT_EQ(consolesettings::lastPort(2), 5);
+
+    // A new console; this time panel 2 searches first.
+    window.reset();
+    window = std::make_unique<TfrmMain>();
+    frmMain = window.get();
+    window->show();
+    window->rgSelectionItems->button(2)->click();
+    for (int i = 0; i < 2; ++i)
+        window->panel(i).connectTimer()->setInterval(kConnectTickMs);
+    click(window->btnComm2);
+    ASSERT_TRUE(waitFor([&] { return window->panel(1).mode() == pmReady; }));
+    click(window->btnComm1);
+    ASSERT_TRUE(waitFor([&] { return window->panel(0).mode() == pmReady; }));
+    EXPECT_EQ(window->lblName1->text(), "ALPHA");
+    EXPECT_EQ(window->lblName2->text(), "BETA");
+    EXPECT_EQ(paneLines(1).mid(0, 3),
+              (QStringList{"Try to connect...", "Try to connect COM5", "Connection Successs. COM5"}));
 }
