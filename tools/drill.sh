@@ -22,7 +22,8 @@ while (( $(date +%s) < end )); do
   log=$(mktemp)
   if ! ORVANE_DRILL_SEED=$seed ORVANE_DRILL_SEQUENCES=$per_round ORVANE_DRILL_STEPS=$steps \
        "$build/tests/app/test_app" --gtest_filter='PanelDrill.*' >"$log" 2>&1; then
-    grep -E 'DRILL FAILED|Failure|drill sequence seed' "$log" | head -40
+    grep -v '2-byte object' "$log" | grep -A8 -E 'Failure' | head -60
+    grep -E 'DRILL FAILED' "$log"
     echo "drill: FAILED; replay with ORVANE_DRILL_SEED=$(grep -o 'DRILL FAILED seed [0-9]*' "$log" | head -1 | awk '{print $4}') ORVANE_DRILL_SEQUENCES=1 ORVANE_DRILL_STEPS=$steps"
     echo "drill: $sequences sequences passed before it"
     rm -f "$log"

@@ -447,6 +447,9 @@ bool Simulator::revive(int com) {
     {
         std::lock_guard lock(d->m);
         Controller* c = d->find(com);
+        // A hang-up asked for and not carried out yet comes first.
+        if (c && std::erase(d->hangups, com) > 0)
+            c->close();
         if (c && c->dead)
             ok = d->attach(*c).empty();
     }
