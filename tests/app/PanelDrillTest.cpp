@@ -260,9 +260,10 @@ protected:
     // agree with its drive.
     void quietSpell() {
         note("quiet");
+        bool pulled = false;
         for (int com : Com) {
             if (hung[com])
-                sim.revive(com);
+                pulled = sim.revive(com) || pulled;
             hung[com] = false;
             sim.setFaults(com, [](orvanesim::ControllerConfig& c) {
                 c.silent = false;
@@ -271,6 +272,8 @@ protected:
                 c.splitPieces = 1;
             });
         }
+        if (pulled)
+            QTest::qWait(500); // a pulled cable is noticed by the panel that had it
         window->rgSelectionItems->button(2)->click();
         for (int i = 0; i < 2; ++i) {
             if (view(i).cbExpertMode->isChecked())
