@@ -57,10 +57,22 @@ struct Result {
 };
 
 Result runScan(TfrmMain& frm, int Com, int Count = Points) {
-    frm.panel(0).comm()->CloseComm();
-    frm.panel(0).comm()->SetPort(static_cast<TPort>(Com - 1));
-    if (!frm.panel(0).comm()->OpenComm()) {
-        std::fprintf(stderr, "cannot open COM%d\n", Com);
+    // Connected to COM<Com> as a search finds it: that port tried first, with a short tick.
+    SpectrographPanel& panel = frm.panel(0);
+    QElapsedTimer searching;
+    searching.start();
+    if (panel.connected()) {
+        panel.disconnectController();
+        while (panel.mode() != pmOff && searching.elapsed() < 10000)
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+    }
+    panel.setPreferredPort(Com - 1);
+    panel.connectTimer()->setInterval(100);
+    panel.connectController();
+    while (panel.mode() != pmReady && searching.elapsed() < 20000)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+    if (panel.mode() != pmReady || panel.portIndex() != Com - 1) {
+        std::fprintf(stderr, "cannot connect to COM%d\n", Com);
         std::exit(1);
     }
     // Points 0 .. 499 nm at 1 nm; 5 s over 500 points gives the 10 ms period.
