@@ -111,16 +111,16 @@ using Write = std::function<void(OrvaneSpectrograph&, Tango::WAttribute&)>;
 struct Spec {
     const char* name;
     long type;
-    bool spectrum;
-    const char* unit;
-    const char* format; // empty: Tango's default
-    const char* minimum;
-    const char* maximum;
+    bool spectrum = false; // up to three values, one per grating
+    const char* unit = "";
+    const char* format = ""; // empty: Tango's default
+    const char* minimum = "";
+    const char* maximum = "";
     const char* description;
     std::uint32_t fields; // the state's parts that change it, its quality included
-    bool archive;
+    bool archive = false;
     Fill fill;
-    Write write; // empty: read-only
+    Write write = {}; // empty: read-only
 };
 
 template <typename T, typename Get>
@@ -151,142 +151,107 @@ Tango::DevString text(const std::string& Text) {
 }
 
 // The class's attributes, in the order clients list them.
+// The range clients are shown is the one the console checks.
+static_assert(ConsoleRemote::MinWavelength == 0 && ConsoleRemote::MaxWavelength == 100000);
+
 const std::vector<Spec>& specs() {
     using B = OrvaneSpectrograph::Buffers;
     static const std::vector<Spec> all = {
-        {"Wavelength", Tango::DEV_DOUBLE, false, "nm", "%6.3f", "0", "100000",
-         "The drive's wavelength as the readout shows it. Writing it moves the drive there, as MOVE does; "
-         "State is MOVING until the controller answers. INVALID with no controller connected, CHANGING "
-         "while the drive moves.",
-         fieldWavelength | fieldConnected | fieldDriveMoving, true,
-         scalar(&B::wavelength, "Wavelength", [](const PanelState& s) { return s.wavelength; }),
-         [](OrvaneSpectrograph& D, Tango::WAttribute& A) {
-             Tango::DevDouble nm = 0;
-             A.get_write_value(nm);
-             D.run("Wavelength", [nm](ConsoleRemote& R, int P) { return R.move(P, nm); });
-         }},
-        {"ControllerName",
-         Tango::DEV_STRING,
-         false,
-         "",
-         "",
-         "",
-         "",
-         "The name the controller gives itself, read when it is connected.",
-         fieldControllerName | fieldConnected,
-         false,
-         scalar(&B::name, "ControllerName", [](const PanelState& s) { return text(s.controllerName); }),
-         {}},
-        {"Port",
-         Tango::DEV_STRING,
-         false,
-         "",
-         "",
-         "",
-         "",
-         "The serial port of the controller, as COM1 to COM32 (see ORVANE_PORT_DIR).",
-         fieldPort | fieldConnected,
-         false,
-         scalar(&B::port, "Port", [](const PanelState& s) { return text(s.port); }),
-         {}},
-        {"Grating", Tango::DEV_LONG, false, "", "%d", "1", "3",
-         "The grating in the beam, 1 to the number fitted. Writing it changes the grating and returns the "
-         "drive to its wavelength, as MOVE with another grating chosen does.",
-         fieldGrating | fieldConnected, false,
-         scalar(&B::grating, "Grating", [](const PanelState& s) { return s.grating; }),
-         [](OrvaneSpectrograph& D, Tango::WAttribute& A) {
-             Tango::DevLong grating = 0;
-             A.get_write_value(grating);
-             D.run("Grating", [grating](ConsoleRemote& R, int P) { return R.changeGrating(P, grating); });
-         }},
-        {"Grooves",
-         Tango::DEV_LONG,
-         true,
-         "1/mm",
-         "%d",
-         "",
-         "",
-         "The groove density of each grating fitted, grating 1 first, in lines per mm.",
-         fieldGratingTable | fieldConnected,
-         false,
-         spectrum(
-             &B::grooves, "Grooves", [](const PanelState& s) -> const auto& { return s.grooves; }),
-         {}},
-        {"Blazes",
-         Tango::DEV_DOUBLE,
-         true,
-         "nm",
-         "",
-         "",
-         "",
-         "The blaze wavelength of each grating fitted, grating 1 first.",
-         fieldGratingTable | fieldConnected,
-         false,
-         spectrum(
-             &B::blazes, "Blazes", [](const PanelState& s) -> const auto& { return s.blazes; }),
-         {}},
-        {"ScanPoint",
-         Tango::DEV_LONG,
-         false,
-         "",
-         "%d",
-         "",
-         "",
-         "The points of the current pass sent so far: 1 once the first point is sent, 0 between passes and "
-         "when no scan runs.",
-         fieldScanPoint,
-         true,
-         scalar(&B::scanPoint, "ScanPoint", [](const PanelState& s) { return s.scanPoint; }),
-         {}},
-        {"ScanPoints",
-         Tango::DEV_LONG,
-         false,
-         "",
-         "%d",
-         "",
-         "",
-         "The number of points of each pass of the scan.",
-         fieldScanPoints,
-         false,
-         scalar(&B::scanPoints, "ScanPoints", [](const PanelState& s) { return s.scanPoints; }),
-         {}},
-        {"ScanPass",
-         Tango::DEV_LONG,
-         false,
-         "",
-         "%d",
-         "",
-         "",
-         "The pass of the scan under way, from 1; 0 when no scan runs.",
-         fieldScanPass,
-         false,
-         scalar(&B::scanPass, "ScanPass", [](const PanelState& s) { return s.scanPass; }),
-         {}},
-        {"ScanPaused",
-         Tango::DEV_BOOLEAN,
-         false,
-         "",
-         "",
-         "",
-         "",
-         "Whether the scan is paused (PauseScan).",
-         fieldScanPaused,
-         false,
-         scalar(&B::scanPaused, "ScanPaused", [](const PanelState& s) { return s.scanPaused; }),
-         {}},
-        {"Enabled",
-         Tango::DEV_BOOLEAN,
-         false,
-         "",
-         "",
-         "",
-         "",
-         "Whether the window's selector enables the panel; a disabled panel takes no command but StopScan, "
-         "PauseScan and Stop of a scan it runs.",
-         fieldEnabled,
-         false,
-         scalar(&B::enabled, "Enabled", [](const PanelState& s) { return s.enabled; }),
-         {}},
+        {.name = "Wavelength",
+         .type = Tango::DEV_DOUBLE,
+         .unit = "nm",
+         .format = "%6.3f", // as the readout shows it
+         .minimum = "0",
+         .maximum = "100000",
+         .description =
+             "The drive's wavelength as the readout shows it. Writing it moves the drive there, as "
+             "MOVE does; State is MOVING until the controller answers. INVALID with no controller "
+             "connected, CHANGING while the drive moves.",
+         .fields = fieldWavelength | fieldConnected | fieldDriveMoving,
+         .archive = true,
+         .fill = scalar(&B::wavelength, "Wavelength", [](const PanelState& s) { return s.wavelength; }),
+         .write =
+             [](OrvaneSpectrograph& D, Tango::WAttribute& A) {
+                 Tango::DevDouble nm = 0;
+                 A.get_write_value(nm);
+                 D.run("Wavelength", [nm](ConsoleRemote& R, int P) { return R.move(P, nm); });
+             }},
+        {.name = "ControllerName",
+         .type = Tango::DEV_STRING,
+         .description = "The name the controller gives itself, read when it is connected.",
+         .fields = fieldControllerName | fieldConnected,
+         .fill =
+             scalar(&B::name, "ControllerName", [](const PanelState& s) { return text(s.controllerName); })},
+        {.name = "Port",
+         .type = Tango::DEV_STRING,
+         .description = "The serial port of the controller, as COM1 to COM32 (see ORVANE_PORT_DIR).",
+         .fields = fieldPort | fieldConnected,
+         .fill = scalar(&B::port, "Port", [](const PanelState& s) { return text(s.port); })},
+        {.name = "Grating",
+         .type = Tango::DEV_LONG,
+         .format = "%d",
+         .minimum = "1",
+         .maximum = "3", // until the controller tells how many are fitted
+         .description = "The grating in the beam, 1 to the number fitted. Writing it changes the grating and "
+                        "returns the drive to its wavelength, as MOVE with another grating chosen does.",
+         .fields = fieldGrating | fieldConnected,
+         .fill = scalar(&B::grating, "Grating", [](const PanelState& s) { return s.grating; }),
+         .write =
+             [](OrvaneSpectrograph& D, Tango::WAttribute& A) {
+                 Tango::DevLong grating = 0;
+                 A.get_write_value(grating);
+                 D.run("Grating", [grating](ConsoleRemote& R, int P) { return R.changeGrating(P, grating); });
+             }},
+        {.name = "Grooves",
+         .type = Tango::DEV_LONG,
+         .spectrum = true,
+         .unit = "1/mm", // lines per mm, as unit libraries (Taurus's) read it
+         .format = "%d",
+         .description = "The groove density of each grating fitted, grating 1 first, in lines per mm.",
+         .fields = fieldGratingTable | fieldConnected,
+         .fill = spectrum(
+             &B::grooves, "Grooves", [](const PanelState& s) -> const auto& { return s.grooves; })},
+        {.name = "Blazes",
+         .type = Tango::DEV_DOUBLE,
+         .spectrum = true,
+         .unit = "nm",
+         .description = "The blaze wavelength of each grating fitted, grating 1 first.",
+         .fields = fieldGratingTable | fieldConnected,
+         .fill = spectrum(
+             &B::blazes, "Blazes", [](const PanelState& s) -> const auto& { return s.blazes; })},
+        {.name = "ScanPoint",
+         .type = Tango::DEV_LONG,
+         .format = "%d",
+         .description =
+             "The points of the current pass sent so far: 1 once the first point is sent, 0 between "
+             "passes and when no scan runs.",
+         .fields = fieldScanPoint,
+         .archive = true,
+         .fill = scalar(&B::scanPoint, "ScanPoint", [](const PanelState& s) { return s.scanPoint; })},
+        {.name = "ScanPoints",
+         .type = Tango::DEV_LONG,
+         .format = "%d",
+         .description = "The number of points of each pass of the scan.",
+         .fields = fieldScanPoints,
+         .fill = scalar(&B::scanPoints, "ScanPoints", [](const PanelState& s) { return s.scanPoints; })},
+        {.name = "ScanPass",
+         .type = Tango::DEV_LONG,
+         .format = "%d",
+         .description = "The pass of the scan under way, from 1; 0 when no scan runs.",
+         .fields = fieldScanPass,
+         .fill = scalar(&B::scanPass, "ScanPass", [](const PanelState& s) { return s.scanPass; })},
+        {.name = "ScanPaused",
+         .type = Tango::DEV_BOOLEAN,
+         .description = "Whether the scan is paused (PauseScan).",
+         .fields = fieldScanPaused,
+         .fill = scalar(&B::scanPaused, "ScanPaused", [](const PanelState& s) { return s.scanPaused; })},
+        {.name = "Enabled",
+         .type = Tango::DEV_BOOLEAN,
+         .description =
+             "Whether the window's selector enables the panel; a disabled panel takes no command but "
+             "StopScan, PauseScan and Stop of a scan it runs.",
+         .fields = fieldEnabled,
+         .fill = scalar(&B::enabled, "Enabled", [](const PanelState& s) { return s.enabled; })},
     };
     return all;
 }

@@ -1,6 +1,7 @@
 #!/usr/bin/python3
-"""The console's Tango devices as a lab script meets them: the console program started with --tango-port
-and the controller simulator on pseudo-terminals, driven by a real PyTango client.
+"""The console's Tango devices as a lab meets them: the console program started with --tango-port (or as
+Tango's standard server, with a database file or a database of the test's own) and the controller simulator
+on pseudo-terminals, driven by real PyTango clients and Taurus.
 
 Run one case: tango_device_test.py ConnectAndMove (ORVANE_CONSOLE and ORVANE_SIM name the programs).
 """
