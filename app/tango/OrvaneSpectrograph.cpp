@@ -108,7 +108,7 @@ using Fill = std::function<void(OrvaneSpectrograph&, const PanelState&, Tango::A
 using Write = std::function<void(OrvaneSpectrograph&, Tango::WAttribute&)>;
 
 // What a client sees of one attribute: its description, when it is pushed, how it is read and written.
-struct Spec {
+struct AttrDef {
     const char* name;
     long type;
     bool spectrum = false; // up to three values, one per grating
@@ -154,9 +154,9 @@ Tango::DevString text(const std::string& Text) {
 // The range clients are shown is the one the console checks.
 static_assert(ConsoleRemote::MinWavelength == 0 && ConsoleRemote::MaxWavelength == 100000);
 
-const std::vector<Spec>& specs() {
+const std::vector<AttrDef>& attrDefs() {
     using B = OrvaneSpectrograph::Buffers;
-    static const std::vector<Spec> all = {
+    static const std::vector<AttrDef> all = {
         {.name = "Wavelength",
          .type = Tango::DEV_DOUBLE,
          .unit = "nm",
@@ -260,8 +260,8 @@ const std::vector<Spec>& specs() {
 template <typename Base> class ConsoleAttr : public Base {
 public:
     template <typename... Shape>
-    ConsoleAttr(const Spec& S, Shape... Size)
-        : Base(S.name, S.type, S.write ? Tango::READ_WRITE : Tango::READ, Size...), FSpec(S) {
+    ConsoleAttr(const AttrDef& S, Shape... Size)
+        : Base(S.name, S.type, S.write ? Tango::READ_WRITE : Tango::READ, Size...), FDef(S) {
         Tango::UserDefaultAttrProp props;
         props.set_description(S.description);
         if (*S.unit)
@@ -278,14 +278,14 @@ public:
         auto& device = static_cast<OrvaneSpectrograph&>(*Device);
         timeval now{};
         gettimeofday(&now, nullptr);
-        FSpec.fill(device, device.readState(), Attribute, now);
+        FDef.fill(device, device.readState(), Attribute, now);
     }
     void write(Tango::DeviceImpl* Device, Tango::WAttribute& Attribute) override {
-        FSpec.write(static_cast<OrvaneSpectrograph&>(*Device), Attribute);
+        FDef.write(static_cast<OrvaneSpectrograph&>(*Device), Attribute);
     }
 
 private:
-    const Spec& FSpec;
+    const AttrDef& FDef;
 };
 
 // Tango 9.3 without a database counts a device's events under names its subscriptions never register, so
@@ -327,10 +327,10 @@ void OrvaneSpectrograph::init_device() {
     for (const char* name : {"State", "Status"})
         set_change_event(name, true, false);
     set_archive_event("State", true, false);
-    for (const Spec& spec : specs()) {
-        set_change_event(spec.name, true, false);
-        if (spec.archive)
-            set_archive_event(spec.name, true, false);
+    for (const AttrDef& def : attrDefs()) {
+        set_change_event(def.name, true, false);
+        if (def.archive)
+            set_archive_event(def.name, true, false);
     }
     FGratingMax = 3;
 }
@@ -394,15 +394,15 @@ void OrvaneSpectrograph::pushChanges(const PanelState& State, std::uint32_t Fiel
 
     timeval now{};
     gettimeofday(&now, nullptr);
-    for (const Spec& spec : specs()) {
-        if (!(Fields & spec.fields))
+    for (const AttrDef& def : attrDefs()) {
+        if (!(Fields & def.fields))
             continue;
-        attempt(spec.name, [&] {
-            Tango::Attribute& attribute = get_device_attr()->get_attr_by_name(spec.name);
-            spec.fill(*this, State, attribute, now);
+        attempt(def.name, [&] {
+            Tango::Attribute& attribute = get_device_attr()->get_attr_by_name(def.name);
+            def.fill(*this, State, attribute, now);
             attribute.fire_change_event();
-            if (spec.archive) {
-                spec.fill(*this, State, attribute, now); // a fired event lets go of the value it sent
+            if (def.archive) {
+                def.fill(*this, State, attribute, now); // a fired event lets go of the value it sent
                 attribute.fire_archive_event();
             }
         });
@@ -501,11 +501,11 @@ void OrvaneSpectrographClass::command_factory() {
 }
 
 void OrvaneSpectrographClass::attribute_factory(std::vector<Tango::Attr*>& Attributes) {
-    for (const Spec& spec : specs()) {
-        if (spec.spectrum)
-            Attributes.push_back(new ConsoleAttr<Tango::SpectrumAttr>(spec, 3L));
+    for (const AttrDef& def : attrDefs()) {
+        if (def.spectrum)
+            Attributes.push_back(new ConsoleAttr<Tango::SpectrumAttr>(def, 3L));
         else
-            Attributes.push_back(new ConsoleAttr<Tango::Attr>(spec));
+            Attributes.push_back(new ConsoleAttr<Tango::Attr>(def));
     }
 }
 

@@ -767,7 +767,7 @@ class Properties(ConsoleCase):
                                  "Wavelength", "Grooves", "Blazes", "Grating")
         self.assertEqual(seen["Wavelength"]["units"], "nm")
         self.assertEqual(seen["Wavelength"]["magnitude"], 600.0)
-        self.assertEqual(seen["Wavelength"]["format_spec"], "6.3f")
+        self.assertEqual(seen["Wavelength"]["format"], "6.3f")
         self.assertEqual(seen["Wavelength"]["range"], [0.0, 100000.0])
         self.assertEqual(seen["Wavelength"]["quality"], "ATTR_VALID")
         self.assertEqual(seen["Grooves"]["units"], "1 / mm")
