@@ -372,11 +372,14 @@ void OrvaneSpectrograph::pushChanges(const PanelState& State, std::uint32_t Fiel
             std::fprintf(stderr, "orvane: Tango event of %s not sent: %s\n", What, why.c_str());
         }
     };
-    if (Fields & fieldMode)
+    if (Fields & fieldMode) {
+        DEBUG_STREAM << "State " << Tango::DevStateName[tangoState(State.mode)] << ", " << State.status
+                     << std::endl;
         attempt("State", [this] {
             push_change_event("State");
             push_archive_event("State");
         });
+    }
     if (Fields & fieldStatus)
         attempt("Status", [this] { push_change_event("Status"); });
 
@@ -416,10 +419,13 @@ void OrvaneSpectrograph::run(const char* CommandName,
     const RemoteBridge::Answer answer = OrvaneSpectrographClass::Bridge->call(
         [remote, panel, Operation] { return Operation(*remote, panel); }, CallTimeout);
     const std::string origin = std::string("OrvaneSpectrograph::") + CommandName;
+    // What Tango's trace option (-vN) shows of the clients' work.
     switch (answer.outcome) {
     case RemoteBridge::Outcome::Done:
+        INFO_STREAM << CommandName << ": taken" << std::endl;
         return;
     case RemoteBridge::Outcome::Refused:
+        INFO_STREAM << CommandName << ": refused: " << answer.reason << std::endl;
         Tango::Except::throw_exception("ORVANE_Refused", answer.reason, origin);
     case RemoteBridge::Outcome::TimedOut:
         Tango::Except::throw_exception(
