@@ -108,19 +108,19 @@ using Fill = std::function<void(OrvaneSpectrograph&, const PanelState&, Tango::A
 using Write = std::function<void(OrvaneSpectrograph&, Tango::WAttribute&)>;
 
 // What a client sees of one attribute: its description, when it is pushed, how it is read and written.
-struct Spec {
+struct AttrDef {
     const char* name;
     long type;
-    bool spectrum;
-    const char* unit;
-    const char* format; // empty: Tango's default
-    const char* minimum;
-    const char* maximum;
+    bool spectrum = false; // up to three values, one per grating
+    const char* unit = "";
+    const char* format = ""; // empty: Tango's default
+    const char* minimum = "";
+    const char* maximum = "";
     const char* description;
     std::uint32_t fields; // the state's parts that change it, its quality included
-    bool archive;
+    bool archive = false;
     Fill fill;
-    Write write; // empty: read-only
+    Write write = {}; // empty: read-only
 };
 
 template <typename T, typename Get>
@@ -151,142 +151,107 @@ Tango::DevString text(const std::string& Text) {
 }
 
 // The class's attributes, in the order clients list them.
-const std::vector<Spec>& specs() {
+// The range clients are shown is the one the console checks.
+static_assert(ConsoleRemote::MinWavelength == 0 && ConsoleRemote::MaxWavelength == 100000);
+
+const std::vector<AttrDef>& attrDefs() {
     using B = OrvaneSpectrograph::Buffers;
-    static const std::vector<Spec> all = {
-        {"Wavelength", Tango::DEV_DOUBLE, false, "nm", "%6.3f", "0", "100000",
-         "The drive's wavelength as the readout shows it. Writing it moves the drive there, as MOVE does; "
-         "State is MOVING until the controller answers. INVALID with no controller connected, CHANGING "
-         "while the drive moves.",
-         fieldWavelength | fieldConnected | fieldDriveMoving, true,
-         scalar(&B::wavelength, "Wavelength", [](const PanelState& s) { return s.wavelength; }),
-         [](OrvaneSpectrograph& D, Tango::WAttribute& A) {
-             Tango::DevDouble nm = 0;
-             A.get_write_value(nm);
-             D.run("Wavelength", [nm](ConsoleRemote& R, int P) { return R.move(P, nm); });
-         }},
-        {"ControllerName",
-         Tango::DEV_STRING,
-         false,
-         "",
-         "",
-         "",
-         "",
-         "The name the controller gives itself, read when it is connected.",
-         fieldControllerName | fieldConnected,
-         false,
-         scalar(&B::name, "ControllerName", [](const PanelState& s) { return text(s.controllerName); }),
-         {}},
-        {"Port",
-         Tango::DEV_STRING,
-         false,
-         "",
-         "",
-         "",
-         "",
-         "The serial port of the controller, as COM1 to COM32 (see ORVANE_PORT_DIR).",
-         fieldPort | fieldConnected,
-         false,
-         scalar(&B::port, "Port", [](const PanelState& s) { return text(s.port); }),
-         {}},
-        {"Grating", Tango::DEV_LONG, false, "", "%d", "1", "3",
-         "The grating in the beam, 1 to the number fitted. Writing it changes the grating and returns the "
-         "drive to its wavelength, as MOVE with another grating chosen does.",
-         fieldGrating | fieldConnected, false,
-         scalar(&B::grating, "Grating", [](const PanelState& s) { return s.grating; }),
-         [](OrvaneSpectrograph& D, Tango::WAttribute& A) {
-             Tango::DevLong grating = 0;
-             A.get_write_value(grating);
-             D.run("Grating", [grating](ConsoleRemote& R, int P) { return R.changeGrating(P, grating); });
-         }},
-        {"Grooves",
-         Tango::DEV_LONG,
-         true,
-         "1/mm",
-         "%d",
-         "",
-         "",
-         "The groove density of each grating fitted, grating 1 first, in lines per mm.",
-         fieldGratingTable | fieldConnected,
-         false,
-         spectrum(
-             &B::grooves, "Grooves", [](const PanelState& s) -> const auto& { return s.grooves; }),
-         {}},
-        {"Blazes",
-         Tango::DEV_DOUBLE,
-         true,
-         "nm",
-         "",
-         "",
-         "",
-         "The blaze wavelength of each grating fitted, grating 1 first.",
-         fieldGratingTable | fieldConnected,
-         false,
-         spectrum(
-             &B::blazes, "Blazes", [](const PanelState& s) -> const auto& { return s.blazes; }),
-         {}},
-        {"ScanPoint",
-         Tango::DEV_LONG,
-         false,
-         "",
-         "%d",
-         "",
-         "",
-         "The points of the current pass sent so far: 1 once the first point is sent, 0 between passes and "
-         "when no scan runs.",
-         fieldScanPoint,
-         true,
-         scalar(&B::scanPoint, "ScanPoint", [](const PanelState& s) { return s.scanPoint; }),
-         {}},
-        {"ScanPoints",
-         Tango::DEV_LONG,
-         false,
-         "",
-         "%d",
-         "",
-         "",
-         "The number of points of each pass of the scan.",
-         fieldScanPoints,
-         false,
-         scalar(&B::scanPoints, "ScanPoints", [](const PanelState& s) { return s.scanPoints; }),
-         {}},
-        {"ScanPass",
-         Tango::DEV_LONG,
-         false,
-         "",
-         "%d",
-         "",
-         "",
-         "The pass of the scan under way, from 1; 0 when no scan runs.",
-         fieldScanPass,
-         false,
-         scalar(&B::scanPass, "ScanPass", [](const PanelState& s) { return s.scanPass; }),
-         {}},
-        {"ScanPaused",
-         Tango::DEV_BOOLEAN,
-         false,
-         "",
-         "",
-         "",
-         "",
-         "Whether the scan is paused (PauseScan).",
-         fieldScanPaused,
-         false,
-         scalar(&B::scanPaused, "ScanPaused", [](const PanelState& s) { return s.scanPaused; }),
-         {}},
-        {"Enabled",
-         Tango::DEV_BOOLEAN,
-         false,
-         "",
-         "",
-         "",
-         "",
-         "Whether the window's selector enables the panel; a disabled panel takes no command but StopScan, "
-         "PauseScan and Stop of a scan it runs.",
-         fieldEnabled,
-         false,
-         scalar(&B::enabled, "Enabled", [](const PanelState& s) { return s.enabled; }),
-         {}},
+    static const std::vector<AttrDef> all = {
+        {.name = "Wavelength",
+         .type = Tango::DEV_DOUBLE,
+         .unit = "nm",
+         .format = "%6.3f", // as the readout shows it
+         .minimum = "0",
+         .maximum = "100000",
+         .description =
+             "The drive's wavelength as the readout shows it. Writing it moves the drive there, as "
+             "MOVE does; State is MOVING until the controller answers. INVALID with no controller "
+             "connected, CHANGING while the drive moves.",
+         .fields = fieldWavelength | fieldConnected | fieldDriveMoving,
+         .archive = true,
+         .fill = scalar(&B::wavelength, "Wavelength", [](const PanelState& s) { return s.wavelength; }),
+         .write =
+             [](OrvaneSpectrograph& D, Tango::WAttribute& A) {
+                 Tango::DevDouble nm = 0;
+                 A.get_write_value(nm);
+                 D.run("Wavelength", [nm](ConsoleRemote& R, int P) { return R.move(P, nm); });
+             }},
+        {.name = "ControllerName",
+         .type = Tango::DEV_STRING,
+         .description = "The name the controller gives itself, read when it is connected.",
+         .fields = fieldControllerName | fieldConnected,
+         .fill =
+             scalar(&B::name, "ControllerName", [](const PanelState& s) { return text(s.controllerName); })},
+        {.name = "Port",
+         .type = Tango::DEV_STRING,
+         .description = "The serial port of the controller, as COM1 to COM32 (see ORVANE_PORT_DIR).",
+         .fields = fieldPort | fieldConnected,
+         .fill = scalar(&B::port, "Port", [](const PanelState& s) { return text(s.port); })},
+        {.name = "Grating",
+         .type = Tango::DEV_LONG,
+         .format = "%d",
+         .minimum = "1",
+         .maximum = "3", // until the controller tells how many are fitted
+         .description = "The grating in the beam, 1 to the number fitted. Writing it changes the grating and "
+                        "returns the drive to its wavelength, as MOVE with another grating chosen does.",
+         .fields = fieldGrating | fieldConnected,
+         .fill = scalar(&B::grating, "Grating", [](const PanelState& s) { return s.grating; }),
+         .write =
+             [](OrvaneSpectrograph& D, Tango::WAttribute& A) {
+                 Tango::DevLong grating = 0;
+                 A.get_write_value(grating);
+                 D.run("Grating", [grating](ConsoleRemote& R, int P) { return R.changeGrating(P, grating); });
+             }},
+        {.name = "Grooves",
+         .type = Tango::DEV_LONG,
+         .spectrum = true,
+         .unit = "1/mm", // lines per mm, as unit libraries (Taurus's) read it
+         .format = "%d",
+         .description = "The groove density of each grating fitted, grating 1 first, in lines per mm.",
+         .fields = fieldGratingTable | fieldConnected,
+         .fill = spectrum(
+             &B::grooves, "Grooves", [](const PanelState& s) -> const auto& { return s.grooves; })},
+        {.name = "Blazes",
+         .type = Tango::DEV_DOUBLE,
+         .spectrum = true,
+         .unit = "nm",
+         .description = "The blaze wavelength of each grating fitted, grating 1 first.",
+         .fields = fieldGratingTable | fieldConnected,
+         .fill = spectrum(
+             &B::blazes, "Blazes", [](const PanelState& s) -> const auto& { return s.blazes; })},
+        {.name = "ScanPoint",
+         .type = Tango::DEV_LONG,
+         .format = "%d",
+         .description =
+             "The points of the current pass sent so far: 1 once the first point is sent, 0 between "
+             "passes and when no scan runs.",
+         .fields = fieldScanPoint,
+         .archive = true,
+         .fill = scalar(&B::scanPoint, "ScanPoint", [](const PanelState& s) { return s.scanPoint; })},
+        {.name = "ScanPoints",
+         .type = Tango::DEV_LONG,
+         .format = "%d",
+         .description = "The number of points of each pass of the scan.",
+         .fields = fieldScanPoints,
+         .fill = scalar(&B::scanPoints, "ScanPoints", [](const PanelState& s) { return s.scanPoints; })},
+        {.name = "ScanPass",
+         .type = Tango::DEV_LONG,
+         .format = "%d",
+         .description = "The pass of the scan under way, from 1; 0 when no scan runs.",
+         .fields = fieldScanPass,
+         .fill = scalar(&B::scanPass, "ScanPass", [](const PanelState& s) { return s.scanPass; })},
+        {.name = "ScanPaused",
+         .type = Tango::DEV_BOOLEAN,
+         .description = "Whether the scan is paused (PauseScan).",
+         .fields = fieldScanPaused,
+         .fill = scalar(&B::scanPaused, "ScanPaused", [](const PanelState& s) { return s.scanPaused; })},
+        {.name = "Enabled",
+         .type = Tango::DEV_BOOLEAN,
+         .description =
+             "Whether the window's selector enables the panel; a disabled panel takes no command but "
+             "StopScan, PauseScan and Stop of a scan it runs.",
+         .fields = fieldEnabled,
+         .fill = scalar(&B::enabled, "Enabled", [](const PanelState& s) { return s.enabled; })},
     };
     return all;
 }
@@ -295,8 +260,8 @@ const std::vector<Spec>& specs() {
 template <typename Base> class ConsoleAttr : public Base {
 public:
     template <typename... Shape>
-    ConsoleAttr(const Spec& S, Shape... Size)
-        : Base(S.name, S.type, S.write ? Tango::READ_WRITE : Tango::READ, Size...), FSpec(S) {
+    ConsoleAttr(const AttrDef& S, Shape... Size)
+        : Base(S.name, S.type, S.write ? Tango::READ_WRITE : Tango::READ, Size...), FDef(S) {
         Tango::UserDefaultAttrProp props;
         props.set_description(S.description);
         if (*S.unit)
@@ -313,14 +278,14 @@ public:
         auto& device = static_cast<OrvaneSpectrograph&>(*Device);
         timeval now{};
         gettimeofday(&now, nullptr);
-        FSpec.fill(device, device.readState(), Attribute, now);
+        FDef.fill(device, device.readState(), Attribute, now);
     }
     void write(Tango::DeviceImpl* Device, Tango::WAttribute& Attribute) override {
-        FSpec.write(static_cast<OrvaneSpectrograph&>(*Device), Attribute);
+        FDef.write(static_cast<OrvaneSpectrograph&>(*Device), Attribute);
     }
 
 private:
-    const Spec& FSpec;
+    const AttrDef& FDef;
 };
 
 // Tango 9.3 without a database counts a device's events under names its subscriptions never register, so
@@ -362,10 +327,10 @@ void OrvaneSpectrograph::init_device() {
     for (const char* name : {"State", "Status"})
         set_change_event(name, true, false);
     set_archive_event("State", true, false);
-    for (const Spec& spec : specs()) {
-        set_change_event(spec.name, true, false);
-        if (spec.archive)
-            set_archive_event(spec.name, true, false);
+    for (const AttrDef& def : attrDefs()) {
+        set_change_event(def.name, true, false);
+        if (def.archive)
+            set_archive_event(def.name, true, false);
     }
     FGratingMax = 3;
 }
@@ -407,11 +372,14 @@ void OrvaneSpectrograph::pushChanges(const PanelState& State, std::uint32_t Fiel
             std::fprintf(stderr, "orvane: Tango event of %s not sent: %s\n", What, why.c_str());
         }
     };
-    if (Fields & fieldMode)
+    if (Fields & fieldMode) {
+        DEBUG_STREAM << "State " << Tango::DevStateName[tangoState(State.mode)] << ", " << State.status
+                     << std::endl;
         attempt("State", [this] {
             push_change_event("State");
             push_archive_event("State");
         });
+    }
     if (Fields & fieldStatus)
         attempt("Status", [this] { push_change_event("Status"); });
 
@@ -429,15 +397,15 @@ void OrvaneSpectrograph::pushChanges(const PanelState& State, std::uint32_t Fiel
 
     timeval now{};
     gettimeofday(&now, nullptr);
-    for (const Spec& spec : specs()) {
-        if (!(Fields & spec.fields))
+    for (const AttrDef& def : attrDefs()) {
+        if (!(Fields & def.fields))
             continue;
-        attempt(spec.name, [&] {
-            Tango::Attribute& attribute = get_device_attr()->get_attr_by_name(spec.name);
-            spec.fill(*this, State, attribute, now);
+        attempt(def.name, [&] {
+            Tango::Attribute& attribute = get_device_attr()->get_attr_by_name(def.name);
+            def.fill(*this, State, attribute, now);
             attribute.fire_change_event();
-            if (spec.archive) {
-                spec.fill(*this, State, attribute, now); // a fired event lets go of the value it sent
+            if (def.archive) {
+                def.fill(*this, State, attribute, now); // a fired event lets go of the value it sent
                 attribute.fire_archive_event();
             }
         });
@@ -451,10 +419,13 @@ void OrvaneSpectrograph::run(const char* CommandName,
     const RemoteBridge::Answer answer = OrvaneSpectrographClass::Bridge->call(
         [remote, panel, Operation] { return Operation(*remote, panel); }, CallTimeout);
     const std::string origin = std::string("OrvaneSpectrograph::") + CommandName;
+    // What Tango's trace option (-vN) shows of the clients' work.
     switch (answer.outcome) {
     case RemoteBridge::Outcome::Done:
+        INFO_STREAM << CommandName << ": taken" << std::endl;
         return;
     case RemoteBridge::Outcome::Refused:
+        INFO_STREAM << CommandName << ": refused: " << answer.reason << std::endl;
         Tango::Except::throw_exception("ORVANE_Refused", answer.reason, origin);
     case RemoteBridge::Outcome::TimedOut:
         Tango::Except::throw_exception(
@@ -536,11 +507,11 @@ void OrvaneSpectrographClass::command_factory() {
 }
 
 void OrvaneSpectrographClass::attribute_factory(std::vector<Tango::Attr*>& Attributes) {
-    for (const Spec& spec : specs()) {
-        if (spec.spectrum)
-            Attributes.push_back(new ConsoleAttr<Tango::SpectrumAttr>(spec, 3L));
+    for (const AttrDef& def : attrDefs()) {
+        if (def.spectrum)
+            Attributes.push_back(new ConsoleAttr<Tango::SpectrumAttr>(def, 3L));
         else
-            Attributes.push_back(new ConsoleAttr<Tango::Attr>(spec));
+            Attributes.push_back(new ConsoleAttr<Tango::Attr>(def));
     }
 }
 

@@ -1,6 +1,7 @@
 #!/usr/bin/python3
-"""The console's Tango devices as a lab script meets them: the console program started with --tango-port
-and the controller simulator on pseudo-terminals, driven by a real PyTango client.
+"""The console's Tango devices as a lab meets them: the console program started with --tango-port (or as
+Tango's standard server, with a database file or a database of the test's own) and the controller simulator
+on pseudo-terminals, driven by real PyTango clients and Taurus.
 
 Run one case: tango_device_test.py ConnectAndMove (ORVANE_CONSOLE and ORVANE_SIM name the programs).
 """
@@ -115,11 +116,11 @@ class Console:
             # toolkit's painting threads) would be reported as races. The console's code is still checked.
             env["TSAN_OPTIONS"] += ":ignore_noninstrumented_modules=1"
         self.err_path = os.path.join(self.dir, "console.err")
-        with open(self.err_path, "w") as err:
+        self.out_path = os.path.join(self.dir, "console.out")
+        with open(self.err_path, "w") as err, open(self.out_path, "w") as out:
             args = [a.format(port=self.port) for a in tango_args] if tango_args is not None else [
                 "--tango-port", str(self.port)]
-            self.proc = subprocess.Popen([self.program, *args], env=env,
-                                         stdout=subprocess.DEVNULL, stderr=err)
+            self.proc = subprocess.Popen([self.program, *args], env=env, stdout=out, stderr=err)
         self.proxies = []
         probe = self.device(1)
         if not wait_until(lambda: self._answers(probe), WAIT, 0.1):
@@ -171,6 +172,10 @@ class Console:
 
     def errors(self):
         with open(self.err_path) as f:
+            return f.read()
+
+    def output(self):
+        with open(self.out_path) as f:
             return f.read()
 
     def close(self):
@@ -766,7 +771,7 @@ class Properties(ConsoleCase):
                                  "Wavelength", "Grooves", "Blazes", "Grating")
         self.assertEqual(seen["Wavelength"]["units"], "nm")
         self.assertEqual(seen["Wavelength"]["magnitude"], 600.0)
-        self.assertEqual(seen["Wavelength"]["format_spec"], "6.3f")
+        self.assertEqual(seen["Wavelength"]["format"], "6.3f")
         self.assertEqual(seen["Wavelength"]["range"], [0.0, 100000.0])
         self.assertEqual(seen["Wavelength"]["quality"], "ATTR_VALID")
         self.assertEqual(seen["Grooves"]["units"], "1 / mm")
@@ -929,7 +934,7 @@ class FileDatabase(unittest.TestCase):
         with open(path, "w") as f:
             f.write(content)
         names = [f"tango://127.0.0.1:{{port}}/lab1/spectrograph/{side}#dbase=no" for side in ("left", "right")]
-        console = Console(tango_args=["lab1", "-v1", f"-file={path}", "-ORBendPoint", "giop:tcp:127.0.0.1:{port}"],
+        console = Console(tango_args=["lab1", "-v4", f"-file={path}", "-ORBendPoint", "giop:tcp:127.0.0.1:{port}"],
                           device_names=names)
         try:
             left = console.device(1)
@@ -953,6 +958,10 @@ class FileDatabase(unittest.TestCase):
         finally:
             code = console.close()
         self.assertEqual(code, 0, console.errors())
+        # Tango's trace shows the clients' commands and the states they led to.
+        trace = console.output()
+        self.assertIn("INFO lab1/spectrograph/left Connect: taken", trace)
+        self.assertIn("DEBUG lab1/spectrograph/left State ON, ", trace)
         # Tango rewrites the file in its own layout; the devices are still there for the next start, with the
         # range of gratings the controller had.
         with open(path) as f:

@@ -29,7 +29,7 @@ def attributes(base, names):
             "magnitude": (value.rvalue.magnitude.tolist() if hasattr(value.rvalue.magnitude, "tolist")
                           else value.rvalue.magnitude) if hasattr(value.rvalue, "magnitude") else None,
             "quality": str(value.quality),
-            "format_spec": a.format_spec,
+            "format": a.format_spec,
             "range": [None if low is None else float(low.magnitude), None if high is None else float(high.magnitude)],
             "range_units": str(low.units) if hasattr(low, "units") else None,
         }
