@@ -1,6 +1,7 @@
 #include "OrvaneSpectrograph.h"
 
 #include "ConsoleRemote.h"
+#include "SpectrographPanel.h"
 
 #include <eventsupplier.h> // the event counters
 
@@ -152,7 +153,7 @@ Tango::DevString text(const std::string& Text) {
 
 // The class's attributes, in the order clients list them.
 // The range clients are shown is the one the console checks.
-static_assert(ConsoleRemote::MinWavelength == 0 && ConsoleRemote::MaxWavelength == 100000);
+static_assert(SpectrographPanel::MinWavelength == 0 && SpectrographPanel::MaxWavelength == 100000);
 
 const std::vector<AttrDef>& attrDefs() {
     using B = OrvaneSpectrograph::Buffers;
