@@ -766,7 +766,12 @@ void SpectrographPanel::eventCharReceived(int ACount) {
         return;
     }
     FReply = FComm->ReadData(ACount);
-    const QString text = QString::fromLatin1(FReply);
+    // A late reply to an earlier command may wait in the queue ahead of this one: the answer is the last
+    // reply that ends in the event character, not the two read as one.
+    QString text = QString::fromLatin1(FReply);
+    if (const qsizetype last = text.lastIndexOf(u'*'); last > 0)
+        if (const qsizetype before = text.lastIndexOf(u'*', last - 1); before >= 0)
+            text.remove(0, before + 1);
     FAwaiting = false;
     switch (FCommand) {
     case ckStatus: {

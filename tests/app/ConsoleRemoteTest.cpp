@@ -365,4 +365,10 @@ TEST_F(RemoteControl, LineNoiseAndBadRepliesWriteNoFalseRecords) {
         EXPECT_DOUBLE_EQ(window->meterCurrWavelength1->Value(), shown);
     }
     EXPECT_FALSE(paneHas(0, "Moving Ok"));
+
+    // A late reply read together with the awaited one: the awaited one, the last, is the answer.
+    ASSERT_EQ(command([](ConsoleRemote& r) { return r.move(0, 600); }).outcome, RemoteBridge::Outcome::Done);
+    sim.inject(3, "GA=OK/*GU=OK/WL=600/*");
+    ASSERT_TRUE(waitForLog(0, "Moving Ok"));
+    EXPECT_DOUBLE_EQ(window->meterCurrWavelength1->Value(), 600);
 }
