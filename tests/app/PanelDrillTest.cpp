@@ -305,7 +305,8 @@ protected:
             const int com = p.comm()->PortName().mid(3).toInt();
             // A late answer to a command of the drill's may still come and be told as a bad or unexpected
             // reply; the controller's own answers then follow.
-            for (int attempt = 0; attempt < 3 && p.lastLogLine() != "Initialization Ok"; ++attempt) {
+            for (int attempt = 0; attempt < 3 && (attempt == 0 || p.lastLogLine() != "Initialization Ok");
+                 ++attempt) {
                 click(view(i).bntInitialize);
                 waitFor([&] { return p.mode() == pmReady && p.lastLogLine() == "Initialization Ok"; }, 5000);
                 QTest::qWait(100);
