@@ -62,8 +62,8 @@ bool readBlaze(const QString& Token, double& Field) {
     QString value;
     if (!fieldValue(Token, value) || value.size() < 2)
         return false;
-    const double number =
-        StrToFloatDefault(QStringView(value).chopped(2), std::numeric_limits<double>::quiet_NaN(), WireSeparator);
+    const double number = StrToFloatDefault(QStringView(value).chopped(2),
+                                            std::numeric_limits<double>::quiet_NaN(), WireSeparator);
     if (!std::isfinite(number))
         return false;
     Field = number;
@@ -240,9 +240,9 @@ TPanelMode SpectrographPanel::mode() const {
 }
 
 const char* SpectrographPanel::modeName(TPanelMode Mode) {
-    static constexpr const char* names[] = {"Off",      "Searching", "Initialising", "Ready",
-                                            "Moving",   "ChangingGrating", "Scanning", "Paused",
-                                            "Expert",   "Disconnecting",   "Fault"};
+    static constexpr const char* names[] = {"Off",    "Searching",       "Initialising", "Ready",
+                                            "Moving", "ChangingGrating", "Scanning",     "Paused",
+                                            "Expert", "Disconnecting",   "Fault"};
     return Mode < std::size(names) ? names[Mode] : "?";
 }
 
@@ -261,7 +261,8 @@ QString SpectrographPanel::whyNot(bool NeedsIdle) const {
     if (FShutDown)
         return QStringLiteral("the console is closing");
     if (!FEnabled)
-        return name() + QStringLiteral(" is disabled by the selector (choose its number or Dual in the window)");
+        return name() +
+               QStringLiteral(" is disabled by the selector (choose its number or Dual in the window)");
     switch (mode()) {
     case pmSearching:
         return name() + QStringLiteral(" is searching for its controller");
@@ -571,8 +572,9 @@ QString SpectrographPanel::stop() {
     if (FScanState != 0)
         return stopScan();
     if (FConnected && (mode() == pmMoving || mode() == pmChangingGrating))
-        return name() + QStringLiteral(" cannot stop the move under way: its controller has no command to halt "
-                                       "a move; it stands again when the move ends");
+        return name() +
+               QStringLiteral(" cannot stop the move under way: its controller has no command to halt "
+                              "a move; it stands again when the move ends");
     return {};
 }
 
@@ -871,7 +873,8 @@ QString SpectrographPanel::parseInfoReply(const QString& Text) {
         s.GratingCount < 1 || s.GratingCount > int(s.Gratings.size()))
         return bad;
     // A name of line noise is no name.
-    if (name.isEmpty() || std::any_of(name.begin(), name.end(), [](QChar c) { return c.unicode() < 0x20 || c.unicode() >= 0x7F; }))
+    if (name.isEmpty() || std::any_of(name.begin(), name.end(),
+                                      [](QChar c) { return c.unicode() < 0x20 || c.unicode() >= 0x7F; }))
         return bad;
     s.Name = name;
     fieldValue(tokens[1], s.InfoText1);
@@ -979,8 +982,8 @@ void SpectrographPanel::scanTick() {
     if (FScanStep != 1 || FScanState != 1 || FBusy || FExpert || !FConnected)
         return;
     if (FScanPointIndex < FScan.PointCount) {
-        FTargetWavelength = static_cast<double>(static_cast<long double>(FScanPointIndex) * FScan.Resolution +
-                                                FScan.Start);
+        FTargetWavelength =
+            static_cast<double>(static_cast<long double>(FScanPointIndex) * FScan.Resolution + FScan.Start);
         emit targetShown(FTargetWavelength);
         sendCommand(ckMove);
         ++FScanPointIndex;

@@ -122,11 +122,11 @@ public:
     // ---- Operations ----
     // Each returns an empty text when it was carried out, or why the panel cannot take it now; a refused
     // operation sends nothing and changes nothing.
-    QString commClick();          // COMM.: disconnects a connected panel, else (re)starts the search
-    QString connectController();  // searches unless connected or searching already
+    QString commClick();            // COMM.: disconnects a connected panel, else (re)starts the search
+    QString connectController();    // searches unless connected or searching already
     QString disconnectController(); // closes the port, ends a search; nothing to do when off
     QString initialize();
-    QString move(double Nm);                        // on the drive's grating
+    QString move(double Nm);                         // on the drive's grating
     QString moveWithGrating(int Grating, double Nm); // a grating change first when the drive is on another
     QString jog(double From, double Step);
     // The grating alone: a change on the drive's wavelength; nothing to send when it is in place already.
@@ -206,11 +206,11 @@ signals:
     // What the view shows of the controller's answers and of the operations.
     void nameShown(const QString& Text);
     void wavelengthShown(double Nm);
-    void gratingShown(int Grating);        // the drive's grating, after every answer
+    void gratingShown(int Grating);          // the drive's grating, after every answer
     void gratingRowsShown(int GratingCount); // rows enabled by the info reply
     void gratingTableShown();
-    void targetShown(double Nm);           // the move field
-    void scanShown();                      // the scan box, from scan()
+    void targetShown(double Nm); // the move field
+    void scanShown();            // the scan box, from scan()
     void terminalReceived(const QByteArray& Bytes);
     // A search found the controller on port PortIndex (0 for COM1).
     void connectedOn(int PortIndex);

@@ -2,6 +2,7 @@
 
 #include "ui_fMain.h"
 
+#include "ConsoleSettings.h"
 #include "ImageList.h"
 #include "KivButton.h"
 #include "KivColor.h"
@@ -16,7 +17,6 @@
 #include "OrvaneApplication.h"
 #include "OrvaneErrors.h"
 #include "RepaintPacer.h"
-#include "ConsoleSettings.h"
 #include "SingleInstance.h"
 #include "fExpertMode1.h"
 #include "fExpertMode2.h"
@@ -392,7 +392,8 @@ void TfrmMain::connectPanel(int Index) {
     const PanelView& v = FViews[Index];
     p.OnLog = [this, Index](const QString& Text) { writeLog(Index, Text); };
     connect(&p, &SpectrographPanel::changed, this, [this, Index] { showPanel(Index); });
-    connect(&p, &SpectrographPanel::nameShown, this, [this, Index](const QString& Text) { showName(Index, Text); });
+    connect(&p, &SpectrographPanel::nameShown, this,
+            [this, Index](const QString& Text) { showName(Index, Text); });
     connect(&p, &SpectrographPanel::wavelengthShown, this,
             [&v](double Nm) { v.meterCurrWavelength->SetValue(Nm); });
     connect(&p, &SpectrographPanel::gratingShown, this, [&v](int Grating) {

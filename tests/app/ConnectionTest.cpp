@@ -172,8 +172,8 @@ TEST_F(Connection, SearchesStartedBackToBackNeverSwapTheControllers) {
     click(window->btnComm1);
     click(window->btnComm2);
     EXPECT_EQ(window->panel(1).mode(), pmSearching);
-    ASSERT_TRUE(waitFor([&] { return window->panel(0).mode() == pmReady && window->panel(1).mode() == pmReady; },
-                        30000));
+    ASSERT_TRUE(waitFor(
+        [&] { return window->panel(0).mode() == pmReady && window->panel(1).mode() == pmReady; }, 30000));
     EXPECT_EQ(window->lblName1->text(), "ALPHA");
     EXPECT_EQ(window->lblName2->text(), "BETA");
     EXPECT_EQ(window->panel(0).comm()->PortName(), "COM3");

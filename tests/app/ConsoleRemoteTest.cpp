@@ -255,8 +255,11 @@ TEST_F(RemoteControl, NoCommandRunsInsideTheDisconnectOrTheGratingPause) {
     const std::size_t before = mark(3);
     click(window->btnComm1); // the user disconnects: the port closes 300 ms later
     for (auto during : std::vector<std::function<std::string(ConsoleRemote&)>>{
-             [](ConsoleRemote& r) { return r.startScan(0, {500, 510, 5, 1, 1}); },
-             [](ConsoleRemote& r) { return r.move(0, 600); }, [](ConsoleRemote& r) { return r.initialize(0); }}) {
+             [](ConsoleRemote& r) {
+                 return r.startScan(0, {500, 510, 5, 1, 1});
+             },
+             [](ConsoleRemote& r) { return r.move(0, 600); },
+             [](ConsoleRemote& r) { return r.initialize(0); }}) {
         const auto answer = command(during);
         EXPECT_EQ(answer.outcome, RemoteBridge::Outcome::Refused);
         EXPECT_EQ(answer.reason, "Spectrograph 1 is disconnecting");
@@ -281,7 +284,8 @@ TEST_F(RemoteControl, NoCommandRunsInsideTheDisconnectOrTheGratingPause) {
     EXPECT_EQ(bridge->snapshot(0).status, "Disconnect comm.");
     EXPECT_EQ(bridge->snapshot(0).mode, PanelMode::Off);
     // Asking for what already holds succeeds and sends nothing.
-    EXPECT_EQ(command([](ConsoleRemote& r) { return r.disconnectPanel(0); }).outcome, RemoteBridge::Outcome::Done);
+    EXPECT_EQ(command([](ConsoleRemote& r) { return r.disconnectPanel(0); }).outcome,
+              RemoteBridge::Outcome::Done);
 }
 
 // No command a client can give opens a message box; while one is open, no client's command runs.
@@ -315,7 +319,9 @@ TEST_F(RemoteControl, TheSelectorEndsTheScanOfThePanelItDisables) {
     startRemote({orvanesim::ControllerConfig::instant(3), orvanesim::ControllerConfig::instant(5)});
     window->rgSelectionItems->button(2)->click();
     connectRemotely(1, 3);
-    ASSERT_EQ(command([](ConsoleRemote& r) { return r.startScan(1, {500, 600, 1, 30, 1}); }).outcome,
+    ASSERT_EQ(command([](ConsoleRemote& r) {
+                  return r.startScan(1, {500, 600, 1, 30, 1});
+              }).outcome,
               RemoteBridge::Outcome::Done);
     ASSERT_TRUE(waitForMode(1, PanelMode::Running));
     window->rgSelectionItems->button(0)->click();
@@ -356,7 +362,8 @@ TEST_F(RemoteControl, LineNoiseAndBadRepliesWriteNoFalseRecords) {
 
     sim.setFaults(3, [](orvanesim::ControllerConfig& c) { c.silent = true; });
     for (const char* reply : {"GU=OK/WL=1e400/*", "GU=OK/WL=NaN/*", "GU=OK/WL=-inf/*"}) {
-        ASSERT_EQ(command([](ConsoleRemote& r) { return r.move(0, 600); }).outcome, RemoteBridge::Outcome::Done);
+        ASSERT_EQ(command([](ConsoleRemote& r) { return r.move(0, 600); }).outcome,
+                  RemoteBridge::Outcome::Done);
         ASSERT_TRUE(waitForBytes(3, mark(3) - 6, "GU600\r"));
         sim.inject(3, reply);
         ASSERT_TRUE(waitForMode(0, PanelMode::On));

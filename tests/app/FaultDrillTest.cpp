@@ -145,7 +145,8 @@ TEST_F(FaultDrill, UnplugMidScanShowsTheLossEndsTheScanAndTheSearchFindsAnotherC
     })) << paneLines(0).join('|').toStdString();
     // The receive thread sees the hang-up first; a write into the dead line says so in its own words.
     EXPECT_TRUE(window->panel(0).lastFault() == "Input/output error" ||
-                window->panel(0).lastFault() == "An I/O error occurred during communications with the device.")
+                window->panel(0).lastFault() ==
+                    "An I/O error occurred during communications with the device.")
         << window->panel(0).lastFault().toStdString();
     EXPECT_TRUE(paneHas(0, "Connection lost. COM3 (" + window->panel(0).lastFault() + ")"));
     EXPECT_TRUE(window->panel(0).portLost());

@@ -49,7 +49,8 @@ TEST_F(Motion, MoveWritesTheTargetAndEndsWithMovingOkAndTheReadout) {
             window->txtMoveWavelength1->clear();
         click(window->btnMove1);
         EXPECT_EQ(window->btnMove1->text(), "MOVE") << typo;
-        EXPECT_NE(paneLines(0).last().indexOf(*typo == '-' || *typo == '1' ? "out of range" : "not a number"), -1)
+        EXPECT_NE(paneLines(0).last().indexOf(*typo == '-' || *typo == '1' ? "out of range" : "not a number"),
+                  -1)
             << paneLines(0).last().toStdString();
     }
     // A whole number goes out without a decimal point.
@@ -137,7 +138,8 @@ TEST_F(Motion, JogMovesByTheStepFromTheTypedTarget) {
     type(window->txtMoveWavelength1, "3");
     click(window->btnJogMinus1); // below 0 nm: refused, nothing sent
     EXPECT_EQ(window->txtMoveWavelength1->text(), "3");
-    EXPECT_TRUE(paneLines(0).last().startsWith("the jog would leave the range")) << paneLines(0).last().toStdString();
+    EXPECT_TRUE(paneLines(0).last().startsWith("the jog would leave the range"))
+        << paneLines(0).last().toStdString();
     type(window->txtMoveWavelength1, "13");
     click(window->btnJogMinus1);
     EXPECT_EQ(window->txtMoveWavelength1->text(), "8");

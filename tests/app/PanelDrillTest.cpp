@@ -71,7 +71,8 @@ protected:
     }
 
     // A client's command through the bridge; checked on the window thread as it runs.
-    void client(int Index, const std::string& What, std::function<std::string(ConsoleRemote&, int)> Operation) {
+    void client(int Index, const std::string& What,
+                std::function<std::string(ConsoleRemote&, int)> Operation) {
         note("client " + What);
         SpectrographPanel* p = &panel(Index);
         const auto answer = command([=](ConsoleRemote& r) {
@@ -209,8 +210,9 @@ protected:
             break;
         case 14: {
             const double start = std::round(uniform(300, 700));
-            const ScanRequest scan{start, start + std::round(uniform(-30, 30)), (pick(2) ? 1.0 : -1.0) * (1 + pick(15)),
-                                   uniform(0.05, 0.4), double(1 + pick(2))};
+            const ScanRequest scan{start, start + std::round(uniform(-30, 30)),
+                                   (pick(2) ? 1.0 : -1.0) * (1 + pick(15)), uniform(0.05, 0.4),
+                                   double(1 + pick(2))};
             client(i, "StartScan", [scan](ConsoleRemote& r, int k) { return r.startScan(k, scan); });
             break;
         }
@@ -287,7 +289,8 @@ protected:
             waitFor([&] { return p.mode() == pmReady || p.mode() == pmOff || p.mode() == pmFault; }, 2000);
             if (p.mode() != pmReady && p.connected()) {
                 click(view(i).btnComm);
-                ASSERT_TRUE(waitFor([&] { return p.mode() == pmOff; }, 3000)) << SpectrographPanel::modeName(p.mode());
+                ASSERT_TRUE(waitFor([&] { return p.mode() == pmOff; }, 3000))
+                    << SpectrographPanel::modeName(p.mode());
             }
             if (p.mode() == pmSearching) {
                 ASSERT_TRUE(waitFor([&] { return p.mode() != pmSearching; }, 30000));

@@ -47,17 +47,19 @@ TEST_F(Parsers, StatusReplyWithSixTokensSetsGratingAndReadout) {
 TEST_F(Parsers, MalformedRepliesChangeNothing) {
     ASSERT_EQ(window.panel(0).parseStatusReply("ST=0/GR=3/MD=0/WL=640/BS=0/*"), "");
     for (const char* junk :
-         {"", "*", "/////", "ST=1/GR=1/MD=0/WL=9/BS=0*", "ST=0/GR/MD=0/WL=9/BS=0/*", "ST=0/GR=1/MD=0/WL=abc/BS=0/*",
-          "ST=0/GR=1/MD=0/WL=1e400/BS=0/*", "ST=0/GR=1/MD=0/WL=nan/BS=0/*", "ST=0/GR=1/MD=0/WL=-inf/BS=0/*",
-          "\"unterminated/quote", "==/==/==/==/==/=="})
+         {"", "*", "/////", "ST=1/GR=1/MD=0/WL=9/BS=0*", "ST=0/GR/MD=0/WL=9/BS=0/*",
+          "ST=0/GR=1/MD=0/WL=abc/BS=0/*", "ST=0/GR=1/MD=0/WL=1e400/BS=0/*", "ST=0/GR=1/MD=0/WL=nan/BS=0/*",
+          "ST=0/GR=1/MD=0/WL=-inf/BS=0/*", "\"unterminated/quote", "==/==/==/==/==/=="})
         EXPECT_TRUE(window.panel(0).parseStatusReply(QString::fromLatin1(junk)).startsWith("not a status"))
             << junk;
     EXPECT_EQ(info(0).CurrentGrating, 3);
     EXPECT_DOUBLE_EQ(info(0).CurrentWavelength, 640);
     EXPECT_DOUBLE_EQ(window.meterCurrWavelength1->Value(), 640);
 
-    for (const char* junk : {"GU=OK*", "GU=OK/WL=600*", "GU=OK/WL=Infinity/*", "GU=OK/WL=NaN/*", "GU=OK/WL/*"})
-        EXPECT_TRUE(window.panel(0).parsePositionReply(QString::fromLatin1(junk)).startsWith("not a position"))
+    for (const char* junk :
+         {"GU=OK*", "GU=OK/WL=600*", "GU=OK/WL=Infinity/*", "GU=OK/WL=NaN/*", "GU=OK/WL/*"})
+        EXPECT_TRUE(
+            window.panel(0).parsePositionReply(QString::fromLatin1(junk)).startsWith("not a position"))
             << junk;
     EXPECT_DOUBLE_EQ(info(0).CurrentWavelength, 640);
     EXPECT_EQ(window.meterCurrWavelength1->DisplayText(), "640.000 nm");
@@ -117,7 +119,8 @@ TEST_F(Parsers, InfoReplyFillsTheTableAndTheRows) {
 // A name and grating table of line noise, a short table or a count beyond it is a bad reply: the name, the
 // table and the rows stay as they were.
 TEST_F(Parsers, IncompleteOrNoisyInfoRepliesChangeNothing) {
-    ASSERT_EQ(window.panel(0).parseInfoReply(infoHead(2, "KEEP") + block(1200, "500nm") + block(600, "1000nm") + "*"),
+    ASSERT_EQ(window.panel(0).parseInfoReply(infoHead(2, "KEEP") + block(1200, "500nm") +
+                                             block(600, "1000nm") + "*"),
               "");
     const QString half = QStringLiteral("A=9/B=9/G=999/Z=999nm/");
     QString nine = infoHead(1) + block(1700, "300nm");
@@ -142,7 +145,8 @@ TEST_F(Parsers, IncompleteOrNoisyInfoRepliesChangeNothing) {
 }
 
 TEST_F(Parsers, BlazeLosesItsUnit) {
-    EXPECT_EQ(window.panel(0).parseInfoReply(infoHead(2) + block(1, "500nm") + block(3, "12.75um") + "*"), "");
+    EXPECT_EQ(window.panel(0).parseInfoReply(infoHead(2) + block(1, "500nm") + block(3, "12.75um") + "*"),
+              "");
     EXPECT_DOUBLE_EQ(info(0).Gratings[0].Blaze, 500);
     EXPECT_DOUBLE_EQ(info(0).Gratings[1].Blaze, 12.75);
     EXPECT_EQ(window.txtBlaze11->text(), "500");

@@ -166,7 +166,8 @@ TEST_F(ScanRun, ScanIsRefusedWhileAMoveIsOutstandingAndWorksAfterIt) {
     EXPECT_EQ(frm->btnScan1->text(), "SCAN");
     EXPECT_FALSE(frm->panel(0).scanTimer()->isActive());
     EXPECT_EQ(paneLines(frm->memoLog1).count("Start Scaning..."), 0);
-    EXPECT_TRUE(paneLines(frm->memoLog1).contains("Spectrograph 1 is busy: its last command has not been answered yet"));
+    EXPECT_TRUE(paneLines(frm->memoLog1)
+                    .contains("Spectrograph 1 is busy: its last command has not been answered yet"));
 
     ASSERT_TRUE(waitFor([&] { return !frm->panel(0).busy(); }));
     frm->btnScan1->click();

@@ -58,14 +58,14 @@ int runConsoleDrillChild(int argc, char** argv) {
             std::_Exit(2);
         };
         mainWindow.btnComm1->click();
-        if (!QTest::qWaitFor([&] { return mainWindow.panel(0).mode() == pmReady; },
-                             30000))
+        if (!QTest::qWaitFor([&] { return mainWindow.panel(0).mode() == pmReady; }, 30000))
             fail("connect");
         for (int i = 0; i < 5; ++i) {
             mainWindow.txtMoveWavelength1->setText(QString::number(510 + i));
             mainWindow.btnMove1->click();
-            if (!QTest::qWaitFor([&] { return !mainWindow.panel(0).busy() && mainWindow.btnMove1->text() == "MOVE"; },
-                                 30000))
+            if (!QTest::qWaitFor(
+                    [&] { return !mainWindow.panel(0).busy() && mainWindow.btnMove1->text() == "MOVE"; },
+                    30000))
                 fail("move");
         }
         std::fprintf(stdout, "READY\n");

@@ -45,7 +45,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         edit->setText(QString::fromUtf8(in.until('\n')));
     }
 
-    constexpr double F = 1000; // both spectrographs: the timer counts milliseconds
+    constexpr double F = 1000;                // both spectrographs: the timer counts milliseconds
     for (int round = 0; round < 2; ++round) { // the second recompute reads the first one's output
         try {
             if (index == 0)
