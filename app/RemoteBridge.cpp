@@ -4,6 +4,7 @@
 #include <QEvent>
 #include <QTimer>
 
+#include <algorithm>
 #include <cstring>
 #include <utility>
 
@@ -145,7 +146,16 @@ void RemoteBridge::publish(int Index, const PanelState& State) {
         if (!fields)
             return;
         FPublished[Index] = State;
-        FUnsent[Index] |= fields;
+        // The last unsent change of this panel takes this one in, unless the mode changed since it.
+        auto last =
+            std::find_if(FUnsent.rbegin(), FUnsent.rend(), [&](const Change& c) { return c.panel == Index; });
+        const bool merge = last != FUnsent.rend() && (!(fields & fieldMode) || FUnsent.size() >= MaxUnsent);
+        if (merge) {
+            last->state = State;
+            last->fields |= fields;
+        } else {
+            FUnsent.push_back({Index, State, fields});
+        }
     }
     FChanged.notify_all();
 }
@@ -153,14 +163,11 @@ void RemoteBridge::publish(int Index, const PanelState& State) {
 bool RemoteBridge::waitForChanges(std::vector<Change>& Changes) {
     Changes.clear();
     std::unique_lock lock(FMutex);
-    FChanged.wait(lock, [&] { return FShutDown || FUnsent[0] || FUnsent[1]; });
+    FChanged.wait(lock, [&] { return FShutDown || !FUnsent.empty(); });
     if (FShutDown)
         return false;
-    for (int i = 0; i < PanelCount; ++i)
-        if (FUnsent[i]) {
-            Changes.push_back({i, FPublished[i], FUnsent[i]});
-            FUnsent[i] = 0;
-        }
+    Changes.assign(FUnsent.begin(), FUnsent.end());
+    FUnsent.clear();
     return true;
 }
 

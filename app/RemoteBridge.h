@@ -82,7 +82,9 @@ public:
     PanelState snapshot(int Index) const;
 
     // Waits until published states differ from those last taken here, then hands them over with the fields
-    // that changed. Returns false once the bridge is shut down.
+    // that changed, oldest first. Every change of mode is handed over on its own, so a client sees each
+    // state a panel passed through however briefly; other changes merge into the one before them.
+    // Returns false once the bridge is shut down.
     struct Change {
         int panel;
         PanelState state;
@@ -123,7 +125,9 @@ private:
     bool FShutDown = false;
     std::string FShutDownReason;
     std::array<PanelState, PanelCount> FPublished{};
-    std::array<std::uint32_t, PanelCount> FUnsent{};
+    std::deque<Change> FUnsent; // oldest first
+    // A pusher that falls this far behind gets the rest merged: it is told the latest state, not each one.
+    static constexpr std::size_t MaxUnsent = 256;
 };
 
 // Which fields differ between two states of a panel.

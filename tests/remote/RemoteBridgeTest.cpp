@@ -122,21 +122,28 @@ TEST(RemoteBridge, AShutdownAnswersWaitingCallersRefusesLaterOnesAndEndsThePushe
 TEST(RemoteBridge, ThePusherGetsEachChangeWithItsFieldsAndNothingForAnUnchangedState) {
     RemoteBridge bridge;
     std::vector<RemoteBridge::Change> changes;
-    bridge.publish(0, stateAt(500));
-    bridge.publish(0, stateAt(500)); // the same again: no change
+    bridge.publish(0, stateAt(500, PanelMode::Off));
+    bridge.publish(0, stateAt(500, PanelMode::Off)); // the same again: no change
+    bridge.publish(0, stateAt(510, PanelMode::Off)); // merges with the first: the mode is the same
+    PanelState init = stateAt(510, PanelMode::Init);
+    bridge.publish(0, init); // a mode of its own, however briefly it lasted
     PanelState moving = stateAt(532.5, PanelMode::Moving);
     moving.status = "Moving To 532.5";
-    bridge.publish(0, moving); // merges with the first
+    bridge.publish(0, moving);
     PanelState point;
     point.scanPoint = 1;
     bridge.publish(1, point);
     ASSERT_TRUE(bridge.waitForChanges(changes));
-    ASSERT_EQ(changes.size(), 2u);
+    ASSERT_EQ(changes.size(), 4u);
     EXPECT_EQ(changes[0].panel, 0);
-    EXPECT_EQ(changes[0].state, moving);
-    EXPECT_EQ(changes[0].fields, unsigned(fieldMode | fieldStatus | fieldWavelength));
-    EXPECT_EQ(changes[1].panel, 1);
-    EXPECT_EQ(changes[1].fields, unsigned(fieldScanPoint));
+    EXPECT_EQ(changes[0].state, stateAt(510, PanelMode::Off));
+    EXPECT_EQ(changes[0].fields, unsigned(fieldWavelength));
+    EXPECT_EQ(changes[1].state, init);
+    EXPECT_EQ(changes[1].fields, unsigned(fieldMode));
+    EXPECT_EQ(changes[2].state, moving);
+    EXPECT_EQ(changes[2].fields, unsigned(fieldMode | fieldStatus | fieldWavelength));
+    EXPECT_EQ(changes[3].panel, 1);
+    EXPECT_EQ(changes[3].fields, unsigned(fieldScanPoint));
     EXPECT_EQ(bridge.snapshot(0), moving);
 
     // Each attribute of a client's is told of its own change, and a quality's inputs of theirs.
@@ -155,6 +162,13 @@ TEST(RemoteBridge, ThePusherGetsEachChangeWithItsFieldsAndNothingForAnUnchangedS
     bridge.publish(0, lost);
     ASSERT_TRUE(bridge.waitForChanges(changes));
     EXPECT_EQ(changes[0].fields, unsigned(fieldConnected | fieldEnabled | fieldScanPass));
+
+    // A pusher far behind a panel that flips its mode gets a bounded list, ending on the latest state.
+    for (int i = 0; i < 10000; ++i)
+        bridge.publish(0, stateAt(500 + i, i % 2 ? PanelMode::Moving : PanelMode::On));
+    ASSERT_TRUE(bridge.waitForChanges(changes));
+    EXPECT_LE(changes.size(), 256u);
+    EXPECT_EQ(changes.back().state, stateAt(500 + 9999, PanelMode::Moving));
 }
 
 // Many clients at once, reading, commanding and being pushed to, while the window thread publishes: what
