@@ -3,19 +3,12 @@
 // size, its state or its parent; and a layout kept for one text must never serve another.
 #include "ImageList.h"
 #include "KivButton.h"
-#include "KivColor.h"
+#include "WidgetImages.h"
 
-#include <gtest/gtest.h>
-
-#include <QApplication>
 #include <QEnterEvent>
-#include <QImage>
 #include <QMenu>
-#include <QWidget>
 
 #include <functional>
-#include <memory>
-#include <optional>
 #include <string>
 #include <vector>
 
@@ -40,19 +33,6 @@ protected:
     bool ContentCacheable() const override { return false; }
 };
 
-QImage renderWidget(QWidget& w) {
-    QImage img(w.size(), QImage::Format_ARGB32_Premultiplied);
-    img.fill(Qt::white);
-    w.render(&img);
-    return img.convertToFormat(QImage::Format_RGB32);
-}
-
-QImage solid(int w, int h, QRgb c, QImage::Format format = QImage::Format_RGB32) {
-    QImage img(w, h, format);
-    img.fill(QColor::fromRgba(c));
-    return img;
-}
-
 // The main window's look: the shared skinner with its five bitmaps, a 16-pixel image, Arial.
 struct Scene {
     QWidget parent;
@@ -64,10 +44,7 @@ struct Scene {
 
     Scene() {
         parent.resize(300, 100);
-        QPalette pal = parent.palette();
-        pal.setColor(QPalette::Window, QColor::fromRgb(PARENT));
-        parent.setPalette(pal);
-        parent.setAutoFillBackground(true);
+        paintBackground(parent, QColor::fromRgb(PARENT));
         skinner.SetFixedWidth(4);
         skinner.SetFixedHeight(4);
         skinner.SetTransparentColor(clFuchsia);
@@ -99,15 +76,9 @@ struct Scene {
     }
 };
 
-class ButtonFaces : public ::testing::Test {
+class ButtonFaces : public ClassicPalette {
 protected:
-    static void SetUpTestSuite() {
-        saved = QApplication::palette();
-        QApplication::setPalette(WindowsClassicPalette());
-    }
-    static void TearDownTestSuite() { QApplication::setPalette(*saved); }
     void TearDown() override { QApplication::setPalette(WindowsClassicPalette()); }
-    static inline std::optional<QPalette> saved;
 
     // The kept button's picture, shown twice so the second comes from what it kept, against its
     // twin's fresh paint.
@@ -183,12 +154,7 @@ TEST_F(ButtonFaces, EveryChangeShowsAtOnceAsAFreshPaintWouldShowIt) {
         {"skin bitmap", [other](Scene& s) { s.skinner.SetBitmapNormal(other); }},
         {"skin corners opaque", [](Scene& s) { s.skinner.SetTransparent(false); }},
         {"skin corners keyed again", [](Scene& s) { s.skinner.SetTransparent(true); }},
-        {"parent background",
-         [](Scene& s) {
-             QPalette pal = s.parent.palette();
-             pal.setColor(QPalette::Window, QColor(200, 30, 30));
-             s.parent.setPalette(pal);
-         }},
+        {"parent background", [](Scene& s) { paintBackground(s.parent, QColor(200, 30, 30)); }},
         {"size", [](Scene& s) { s.both([](TKivBitBtn& b) { b.resize(90, 40); }); }},
         {"drop-down arrow",
          [](Scene& s) {
@@ -226,9 +192,7 @@ TEST_F(ButtonFaces, FaceThatDependsOnItsBackgroundIsComposedEachTime) {
     const QImage first = renderWidget(*s.kept);
     EXPECT_FALSE(s.kept->LastPaintUsedKeptFace());
     EXPECT_TRUE(first == renderWidget(*s.fresh));
-    QPalette pal = s.parent.palette();
-    pal.setColor(QPalette::Window, QColor(20, 20, 200));
-    s.parent.setPalette(pal);
+    paintBackground(s.parent, QColor(20, 20, 200));
     const QImage second = renderWidget(*s.kept);
     EXPECT_TRUE(second != first);
     EXPECT_TRUE(second == renderWidget(*s.fresh));
@@ -239,9 +203,7 @@ TEST_F(ButtonFaces, ParentShowsFreshThroughTheCornersOfAKeptFace) {
     const QImage before = renderWidget(*s.kept);
     EXPECT_EQ(before.pixel(0, 0), PARENT);
     // Nothing tells the button: its parent simply paints something else now.
-    QPalette pal = s.parent.palette();
-    pal.setColor(QPalette::Window, QColor(0, 0, 0xFF));
-    s.parent.setPalette(pal);
+    paintBackground(s.parent, QColor(0, 0, 0xFF));
     const QImage after = renderWidget(*s.kept);
     EXPECT_TRUE(s.kept->LastPaintUsedKeptFace());
     EXPECT_EQ(after.pixel(0, 0), 0xFF0000FFu);

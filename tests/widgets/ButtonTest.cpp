@@ -3,44 +3,18 @@
 // and image list when either side goes away.
 #include "ImageList.h"
 #include "KivButton.h"
-#include "KivColor.h"
-
-#include <gtest/gtest.h>
+#include "WidgetImages.h"
 
 #include <QAccessible>
-#include <QApplication>
-#include <QFontInfo>
-#include <QImage>
 #include <QMenu>
-#include <QMouseEvent>
-#include <QPointer>
-#include <QWidget>
 
 #include <memory>
-#include <optional>
 
 namespace {
 
 constexpr QRgb PARENT = 0xFF10A010; // the parent's background, shown through transparent corners
 constexpr QRgb CORNER = 0xFF202080, TOP1 = 0xFFA00000, TOP2 = 0xFFA0A000, MID1 = 0xFF00A0A0,
                MID2 = 0xFF0000A0, LEFT = 0xFF606060, FUCHSIA = 0xFFFF00FF;
-
-QRgb px(const QImage& img, int x, int y) {
-    return img.pixel(x, y) | 0xFF000000u;
-}
-
-QImage renderWidget(QWidget& w) {
-    QImage img(w.size(), QImage::Format_ARGB32_Premultiplied);
-    img.fill(Qt::white);
-    w.render(&img);
-    return img.convertToFormat(QImage::Format_RGB32);
-}
-
-QImage solid(int w, int h, QRgb c) {
-    QImage img(w, h, QImage::Format_RGB32);
-    img.fill(c);
-    return img;
-}
 
 // A 32 x 21 skin whose pieces can be told apart: 4 x 4 corners with fuchsia outermost pixels, a
 // top band in two halves (source columns 4..15 and 16..27), a centre in two halves (rows 4..9 and
@@ -62,23 +36,13 @@ QImage testSkin() {
     return s;
 }
 
-class Buttons : public ::testing::Test {
+class Buttons : public ClassicPalette {
 protected:
-    static void SetUpTestSuite() {
-        saved = QApplication::palette();
-        QApplication::setPalette(WindowsClassicPalette());
-    }
-    static void TearDownTestSuite() { QApplication::setPalette(*saved); }
-    static inline std::optional<QPalette> saved;
-
     // A parent with a plain background for the skinned buttons to show through their corners.
     std::unique_ptr<QWidget> makeParent() {
         auto p = std::make_unique<QWidget>();
         p->resize(300, 100);
-        QPalette pal = p->palette();
-        pal.setColor(QPalette::Window, QColor::fromRgb(PARENT));
-        p->setPalette(pal);
-        p->setAutoFillBackground(true);
+        paintBackground(*p, QColor::fromRgb(PARENT));
         return p;
     }
 };
@@ -400,36 +364,30 @@ protected:
     void DropDown() override { ++dropDowns; }
 };
 
-void click(QWidget& w, QEvent::Type type) {
-    QMouseEvent e(type, QPointF(5, 5), QPointF(5, 5), Qt::LeftButton,
-                  type == QEvent::MouseButtonRelease ? Qt::NoButton : Qt::LeftButton, Qt::NoModifier);
-    QCoreApplication::sendEvent(&w, &e);
-}
-
 TEST_F(Buttons, DropDownMenuSwallowsTheClickAndTheClosingPress) {
     MenuButton btn;
     btn.resize(60, 30);
     int clicks = 0;
     QObject::connect(&btn, &QPushButton::clicked, [&] { ++clicks; });
-    click(btn, QEvent::MouseButtonPress);
-    click(btn, QEvent::MouseButtonRelease);
+    mouse(btn, QEvent::MouseButtonPress);
+    mouse(btn, QEvent::MouseButtonRelease);
     EXPECT_EQ(clicks, 1); // no menu: an ordinary click
 
     QMenu menu;
     btn.SetDropDownMenu(&menu);
-    click(btn, QEvent::MouseButtonPress);
-    click(btn, QEvent::MouseButtonRelease);
+    mouse(btn, QEvent::MouseButtonPress);
+    mouse(btn, QEvent::MouseButtonRelease);
     EXPECT_EQ(btn.dropDowns, 1);
     EXPECT_EQ(clicks, 1);
     EXPECT_FALSE(btn.isDown());
     // The press that closed the menu, within 100 ms: no reopening, no click.
-    click(btn, QEvent::MouseButtonPress);
-    click(btn, QEvent::MouseButtonRelease);
+    mouse(btn, QEvent::MouseButtonPress);
+    mouse(btn, QEvent::MouseButtonRelease);
     EXPECT_EQ(btn.dropDowns, 1);
     EXPECT_EQ(clicks, 1);
     EXPECT_EQ(btn.LastDropDownTick(), 0);
     // The next press opens it again.
-    click(btn, QEvent::MouseButtonPress);
+    mouse(btn, QEvent::MouseButtonPress);
     EXPECT_EQ(btn.dropDowns, 2);
 
     // A destroyed menu reads as none.

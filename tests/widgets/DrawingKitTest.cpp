@@ -1,84 +1,23 @@
 // Pixel checks of the drawing kit: system edges, frames, caption styles, rotation, transparent
 // copies and the disabled glyph, all rendered into QImages with the classic Windows colours.
 #include "KivCaptionStyle.h"
-#include "KivColor.h"
 #include "KivFrame.h"
-#include "KivGraphics.h"
 #include "OrvaneErrors.h"
+#include "WidgetImages.h"
 
-#include <gtest/gtest.h>
-
-#include <QApplication>
-#include <QFontInfo>
-#include <QImage>
 #include <QPainter>
-#include <QWidget>
 #include <qdrawutil.h>
-
-#include <optional>
 
 namespace {
 
 constexpr QRgb HI = 0xFFFFFFFF, LT = 0xFFDFDFDF, SH = 0xFF808080, DK = 0xFF000000, FACE = 0xFFC0C0C0;
 constexpr QRgb BG = 0xFF123456; // a background no drawing colour uses
 
-QImage makeImage(int w, int h, QRgb fill = BG) {
-    QImage img(w, h, QImage::Format_RGB32);
-    img.fill(fill);
-    return img;
-}
-
-QRgb px(const QImage& img, int x, int y) {
-    return img.pixel(x, y) | 0xFF000000u;
-}
-
-// Bounding box of the pixels of one colour; empty when there are none.
-QRect inkBox(const QImage& img, QRgb color) {
-    QRect box;
-    for (int y = 0; y < img.height(); ++y)
-        for (int x = 0; x < img.width(); ++x)
-            if (px(img, x, y) == (color | 0xFF000000u))
-                box |= QRect(x, y, 1, 1);
-    return box;
-}
-
-int countOf(const QImage& img, QRgb color) {
-    int n = 0;
-    for (int y = 0; y < img.height(); ++y)
-        for (int x = 0; x < img.width(); ++x)
-            n += px(img, x, y) == (color | 0xFF000000u);
-    return n;
-}
-
-bool arialIsLiberation() {
-    return QFontInfo(QFont("Arial")).family() == QLatin1String("Liberation Sans");
-}
-
-TKivFont arialFont(int pixels, TColor color, bool bold = true) {
-    TKivFont f;
-    f.Font = QFont("Arial");
-    f.Font.setPixelSize(pixels);
-    f.Font.setBold(bold);
-    f.Color = color;
-    return f;
-}
-
-class DrawingKit : public ::testing::Test {
-protected:
-    static void SetUpTestSuite() {
-        saved = QApplication::palette();
-        QApplication::setPalette(WindowsClassicPalette());
-    }
-    static void TearDownTestSuite() { QApplication::setPalette(*saved); }
-    static inline std::optional<QPalette> saved;
-};
+class DrawingKit : public ClassicPalette {};
 
 class TextPixels : public DrawingKit {
 protected:
-    void SetUp() override {
-        if (!arialIsLiberation())
-            GTEST_SKIP() << "Arial does not resolve to Liberation Sans; text pixels would differ";
-    }
+    void SetUp() override { SKIP_UNLESS_ARIAL_IS_LIBERATION(); }
 };
 
 // ---------------------------------------------------------------------------------------------
@@ -107,7 +46,7 @@ TEST_F(DrawingKit, ColoursKeepRedInTheLowByteAndFollowThePalette) {
 // System edges
 
 TEST_F(DrawingKit, SunkenEdgeMatchesQtsWindowsPanel) {
-    QImage ours = makeImage(12, 10), oracle = makeImage(12, 10);
+    QImage ours = solid(12, 10, BG), oracle = solid(12, 10, BG);
     {
         TKivCanvas c(&ours);
         TRect r(0, 0, 12, 10);
@@ -146,7 +85,7 @@ TEST_F(DrawingKit, EdgeKindsPaintTheirTwoRingsInTheSystemColours) {
     };
     for (const EdgeCase& e : cases) {
         SCOPED_TRACE(e.Name);
-        QImage img = makeImage(12, 10);
+        QImage img = solid(12, 10, BG);
         TKivCanvas c(&img);
         TRect r(0, 0, 12, 10);
         c.DrawEdge(r, e.Edge, e.Flags | BF_RECT);
@@ -168,7 +107,7 @@ TEST_F(DrawingKit, EdgeKindsPaintTheirTwoRingsInTheSystemColours) {
 }
 
 TEST_F(DrawingKit, EdgeAdjustShrinksOnlyTheFlaggedSides) {
-    QImage img = makeImage(12, 10);
+    QImage img = solid(12, 10, BG);
     TKivCanvas c(&img);
     TRect r(0, 0, 12, 10);
     c.DrawEdge(r, EDGE_SUNKEN, BF_RECT | BF_ADJUST);
@@ -177,7 +116,7 @@ TEST_F(DrawingKit, EdgeAdjustShrinksOnlyTheFlaggedSides) {
     c.DrawEdge(r, BDR_RAISEDINNER, BF_RECT | BF_ADJUST);
     EXPECT_EQ(r, TRect(1, 1, 11, 9));
 
-    QImage part = makeImage(12, 10);
+    QImage part = solid(12, 10, BG);
     TKivCanvas pc(&part);
     r = TRect(0, 0, 12, 10);
     pc.DrawEdge(r, EDGE_RAISED, BF_LEFT | BF_TOP | BF_ADJUST | BF_MIDDLE);
@@ -191,7 +130,7 @@ TEST_F(DrawingKit, EdgeAdjustShrinksOnlyTheFlaggedSides) {
 // Frames
 
 TEST_F(DrawingKit, FlatFrameDrawsTheOuterLineAndTakesTwoPixels) {
-    QImage img = makeImage(10, 10);
+    QImage img = solid(10, 10, BG);
     TKivCanvas c(&img);
     TKivFrame frame;
     frame.SetFlatColor(clRed);
@@ -208,7 +147,7 @@ TEST_F(DrawingKit, FlatFrameDrawsTheOuterLineAndTakesTwoPixels) {
     EXPECT_EQ(countOf(img, red), 36);
 
     // Two sides only: the others keep their pixels and their extent.
-    QImage two = makeImage(10, 10);
+    QImage two = solid(10, 10, BG);
     TKivCanvas c2(&two);
     frame.SetEdges(aeLeft | aeBottom);
     r = TRect(0, 0, 10, 10);
@@ -219,7 +158,7 @@ TEST_F(DrawingKit, FlatFrameDrawsTheOuterLineAndTakesTwoPixels) {
 }
 
 TEST_F(DrawingKit, InvisibleFrameDrawsNothing) {
-    QImage img = makeImage(10, 10);
+    QImage img = solid(10, 10, BG);
     TKivCanvas c(&img);
     TKivFrame frame;
     frame.SetStyle(afsSunkenHeavy);
@@ -243,7 +182,7 @@ TEST_F(DrawingKit, FrameStylesDrawTheirEdgeKind) {
     };
     for (const Case& k : cases) {
         SCOPED_TRACE(int(k.Style));
-        QImage img = makeImage(20, 12);
+        QImage img = solid(20, 12, BG);
         TKivCanvas c(&img);
         TKivFrame frame;
         frame.SetStyle(k.Style);
@@ -369,7 +308,7 @@ TEST_F(TextPixels, EachTextStyleDrawsItsCopiesAtTheirOffsets) {
     QSize normalSize;
     for (const StyleCase& k : cases) {
         SCOPED_TRACE(int(k.Style));
-        QImage img = makeImage(120, 50);
+        QImage img = solid(120, 50, BG);
         TKivCanvas c(&img);
         TKivCaptionStyle s;
         s.SetTextStyle(k.Style);
@@ -408,7 +347,7 @@ TEST_F(TextPixels, ShadowFollowsItsDirection) {
                             {asdTopRight, QPoint(2, -2)},
                             {asdBottomLeft, QPoint(-2, 2)},
                             {asdBottomRight, QPoint(2, 2)}}) {
-        QImage img = makeImage(100, 50);
+        QImage img = solid(100, 50, BG);
         TKivCanvas c(&img);
         TKivCaptionStyle s;
         s.SetTextStyle(atsShadow);
@@ -423,7 +362,7 @@ TEST_F(TextPixels, ShadowFollowsItsDirection) {
 
 TEST_F(TextPixels, DisabledAndOutlinedCaptions) {
     const TKivFont font = arialFont(24, clRed);
-    QImage img = makeImage(100, 50);
+    QImage img = solid(100, 50, BG);
     {
         TKivCanvas c(&img);
         TKivCaptionStyle s;
@@ -434,7 +373,7 @@ TEST_F(TextPixels, DisabledAndOutlinedCaptions) {
     EXPECT_EQ(countOf(img, 0xFFFF0000), 0);
     EXPECT_EQ(highlight, shadow.translated(1, 1));
 
-    QImage out = makeImage(100, 50);
+    QImage out = solid(100, 50, BG);
     {
         TKivCanvas c(&out);
         TKivCaptionStyle s;
@@ -454,7 +393,7 @@ TEST_F(TextPixels, LayoutAndAlignmentPlaceTheText) {
     QRect boxes[3][3];
     for (int a = 0; a < 3; ++a)
         for (int l = 0; l < 3; ++l) {
-            QImage img = makeImage(200, 60);
+            QImage img = solid(200, 60, BG);
             TKivCanvas c(&img);
             TKivCaptionStyle s;
             s.DrawText(c, "Wavelength", font, rect, TAlignment(a), TTextLayout(l), 0, false);
@@ -472,7 +411,7 @@ TEST_F(TextPixels, LayoutAndAlignmentPlaceTheText) {
 
 TEST_F(TextPixels, WordBreakAndTabsFollowTheFlags) {
     const TKivFont font = arialFont(13, clRed, false);
-    QImage img = makeImage(100, 100);
+    QImage img = solid(100, 100, BG);
     TKivCanvas c(&img);
     c.Font = font;
     const int lineH = c.TextHeight("X");
@@ -499,7 +438,7 @@ TEST_F(TextPixels, RotatedTextStaysInsideItsRotatedExtent) {
     const TKivFont font = arialFont(20, clRed);
     for (int angle : {45, 90, 180, 270, 300}) {
         SCOPED_TRACE(angle);
-        QImage img = makeImage(240, 240);
+        QImage img = solid(240, 240, BG);
         TKivCanvas c(&img);
         TKivCaptionStyle s;
         s.SetAngle(angle);
@@ -528,7 +467,7 @@ TEST_F(TextPixels, RotatedTextStaysInsideItsRotatedExtent) {
 TEST_F(TextPixels, RotatedTopLeftTextStartsInTheCorner) {
     const TKivFont font = arialFont(20, clRed);
     for (int angle : {90, 180, 270}) {
-        QImage img = makeImage(200, 200);
+        QImage img = solid(200, 200, BG);
         TKivCanvas c(&img);
         TKivCaptionStyle s;
         s.SetAngle(angle);
@@ -590,7 +529,7 @@ TEST_F(DrawingKit, TransparentBlitLeavesTheKeyColourOut) {
     EXPECT_EQ(src, before);
 
     // The corner pixel as key, and a piece taken from inside the bitmap.
-    QImage dest = makeImage(10, 10);
+    QImage dest = solid(10, 10, BG);
     {
         TKivCanvas c(&dest);
         TransparentBlit(c, 0, 0, 2, 2, src, 1, 1, clNone, true);
@@ -601,7 +540,7 @@ TEST_F(DrawingKit, TransparentBlitLeavesTheKeyColourOut) {
 
 TEST_F(DrawingKit, TransparentStretchKeysBeforeStretching) {
     const QImage src = keyedSource();
-    QImage dest = makeImage(12, 12);
+    QImage dest = solid(12, 12, BG);
     {
         TKivCanvas c(&dest);
         TransparentStretch(c, 0, 0, 12, 12, src, 0, 0, 4, 4, clNone, true);
@@ -622,7 +561,7 @@ TEST_F(DrawingKit, DisabledGlyphDarkensTheBackgroundByTheGlyphsBrightness) {
     const QRgb back = qRgb(200, 100, 40);
     const int divisor[3] = {3, 8, 20}, offset[3] = {170, 224, 243};
     for (int mode = 0; mode < 3; ++mode) {
-        QImage img = makeImage(6, 4, back);
+        QImage img = solid(6, 4, back);
         {
             TKivCanvas c(&img);
             DrawDisabledGlyph(c, TRect(1, 1, 6, 4), glyph, mode);
@@ -635,7 +574,7 @@ TEST_F(DrawingKit, DisabledGlyphDarkensTheBackgroundByTheGlyphsBrightness) {
         EXPECT_EQ(px(img, 1, 2), back) << mode;
     }
     // A rectangle smaller than the glyph limits the change.
-    QImage small = makeImage(6, 4, back);
+    QImage small = solid(6, 4, back);
     {
         TKivCanvas c(&small);
         DrawDisabledGlyph(c, TRect(0, 0, 1, 1), glyph, 0);
@@ -643,7 +582,7 @@ TEST_F(DrawingKit, DisabledGlyphDarkensTheBackgroundByTheGlyphsBrightness) {
     EXPECT_EQ(px(small, 1, 0), back);
     EXPECT_NE(px(small, 0, 0), back);
 
-    QImage img = makeImage(4, 4);
+    QImage img = solid(4, 4, BG);
     TKivCanvas c(&img);
     try {
         DrawDisabledGlyph(c, TRect(0, 0, 3, 1), glyph, 3);
@@ -661,7 +600,7 @@ TEST(Platform, NoVisualStyleLibrary) {
 // Drawing layer primitives
 
 TEST_F(DrawingKit, ShapesLeaveOutTheRightAndBottomEdge) {
-    QImage img = makeImage(20, 20);
+    QImage img = solid(20, 20, BG);
     {
         TKivCanvas c(&img);
         c.Pen.Color = clRed;
@@ -685,7 +624,7 @@ TEST_F(DrawingKit, ShapesLeaveOutTheRightAndBottomEdge) {
 }
 
 TEST_F(DrawingKit, FloodFillIsFourConnected) {
-    QImage img = makeImage(10, 10, qRgb(255, 255, 255));
+    QImage img = solid(10, 10, qRgb(255, 255, 255));
     {
         TKivCanvas c(&img);
         // A diagonal wall: 4-connected fill must not slip through its corners.
@@ -697,7 +636,7 @@ TEST_F(DrawingKit, FloodFillIsFourConnected) {
     EXPECT_EQ(countOf(img, 0xFFFF0000), 45);
     EXPECT_EQ(px(img, 9, 9), 0xFFFFFFFFu);
 
-    QImage ring = makeImage(10, 10, qRgb(255, 255, 255));
+    QImage ring = solid(10, 10, qRgb(255, 255, 255));
     {
         TKivCanvas c(&ring);
         c.Pen.Color = clBlack;
@@ -711,7 +650,7 @@ TEST_F(DrawingKit, FloodFillIsFourConnected) {
 }
 
 TEST_F(DrawingKit, DiagonalEdgesCloseADiamondThatAFillStaysIn) {
-    QImage img = makeImage(30, 30, FACE);
+    QImage img = solid(30, 30, FACE);
     {
         TKivCanvas c(&img);
         const struct {
@@ -736,7 +675,7 @@ TEST_F(DrawingKit, DiagonalEdgesCloseADiamondThatAFillStaysIn) {
 }
 
 TEST_F(DrawingKit, ArcRunsBetweenRaysCounterClockwise) {
-    QImage img = makeImage(41, 21);
+    QImage img = solid(41, 21, BG);
     {
         TKivCanvas c(&img);
         c.Pen.Color = clRed;
@@ -757,7 +696,7 @@ TEST_F(DrawingKit, ArcRunsBetweenRaysCounterClockwise) {
 TEST_F(DrawingKit, TwoHalfArcsCoverTheEllipsesOutline) {
     // A lamp's rim: the two arcs must lie on the ellipse, or its fill shows outside the rim.
     const TRect r(1, 1, 16, 16);
-    QImage ellipse = makeImage(18, 18), rim = makeImage(18, 18);
+    QImage ellipse = solid(18, 18, BG), rim = solid(18, 18, BG);
     {
         TKivCanvas c(&ellipse);
         c.Pen.Color = clRed;
@@ -779,7 +718,7 @@ TEST_F(DrawingKit, TwoHalfArcsCoverTheEllipsesOutline) {
 }
 
 TEST_F(DrawingKit, FocusRectangleDrawnTwiceVanishes) {
-    QImage img = makeImage(12, 8);
+    QImage img = solid(12, 8, BG);
     TKivCanvas c(&img);
     c.DrawFocusRect(TRect(1, 1, 11, 7));
     const QImage once = img.copy();
@@ -792,20 +731,17 @@ TEST_F(DrawingKit, FocusRectangleDrawnTwiceVanishes) {
 TEST_F(DrawingKit, ParentBackgroundShowsBehindTheControl) {
     QWidget parent;
     parent.resize(60, 40);
-    QPalette p = parent.palette();
-    p.setColor(QPalette::Window, QColor(1, 2, 3));
-    parent.setPalette(p);
-    parent.setAutoFillBackground(true);
+    paintBackground(parent, QColor(1, 2, 3));
     QWidget child(&parent);
     child.setGeometry(10, 10, 20, 10);
-    QImage img = makeImage(20, 10);
+    QImage img = solid(20, 10, BG);
     {
         TKivCanvas c(&img);
         DrawParentBackground(&child, c);
     }
     EXPECT_EQ(countOf(img, qRgb(1, 2, 3)), 200);
     QWidget orphan;
-    QImage none = makeImage(5, 5);
+    QImage none = solid(5, 5, BG);
     TKivCanvas c(&none);
     DrawParentBackground(&orphan, c);
     EXPECT_EQ(countOf(none, BG), 25);

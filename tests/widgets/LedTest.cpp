@@ -4,29 +4,13 @@
 #include "KivLED.h"
 #include "KivLEDBtn.h"
 #include "OrvaneErrors.h"
-
-#include <gtest/gtest.h>
+#include "WidgetImages.h"
 
 #include <QAccessible>
-#include <QApplication>
-#include <QImage>
-#include <QWidget>
 
 #include <memory>
-#include <optional>
 
 namespace {
-
-QRgb px(const QImage& img, int x, int y) {
-    return img.pixel(x, y) | 0xFF000000u;
-}
-
-QImage renderWidget(QWidget& w) {
-    QImage img(w.size(), QImage::Format_ARGB32_Premultiplied);
-    img.fill(Qt::white);
-    w.render(&img);
-    return img.convertToFormat(QImage::Format_RGB32);
-}
 
 // The main window's COMM. button: 80 x 34, lamp 15 x 15 round, red when off, no margin or spacing.
 void makeComm(TKivLEDBtn& b) {
@@ -53,15 +37,7 @@ protected:
     }
 };
 
-class Lamps : public ::testing::Test {
-protected:
-    static void SetUpTestSuite() {
-        saved = QApplication::palette();
-        QApplication::setPalette(WindowsClassicPalette());
-    }
-    static void TearDownTestSuite() { QApplication::setPalette(*saved); }
-    static inline std::optional<QPalette> saved;
-};
+class Lamps : public ClassicPalette {};
 
 TEST_F(Lamps, CommButtonLayoutAndPressedOffset) {
     TKivLEDBtn b;
@@ -125,8 +101,7 @@ TEST_F(Lamps, ShapesAndRims) {
     TKivLEDAttributes led;
     led.SetOffColor(clRed);
     auto draw = [&](int w, int h) {
-        QImage img(w, h, QImage::Format_RGB32);
-        img.fill(ColorToRgb(clBtnFace));
+        QImage img = solid(w, h, ColorToRgb(clBtnFace));
         TKivCanvas c(&img);
         led.Draw(c, TRect(0, 0, w, h));
         return img;
