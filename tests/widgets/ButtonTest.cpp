@@ -94,11 +94,8 @@ TEST_F(Buttons, WholeBitmapStretchLeavesOutItsTopLeftColourNotTransparentColor) 
     bmp.setPixel(0, 0, 0xFFFFFF00);
     bmp.setPixel(7, 7, 0xFFFFFF00);
     skinner.SetBitmapNormal(bmp);
-    QImage img = solid(16, 16, 0xFFFFFFFF);
-    {
-        TKivCanvas c(&img);
-        skinner.DrawSkin(c, TRect(0, 0, 16, 16), ssNormal);
-    }
+    QImage img = painted(16, 16, 0xFFFFFFFF,
+                         [&](TKivCanvas& c) { skinner.DrawSkin(c, TRect(0, 0, 16, 16), ssNormal); });
     EXPECT_EQ(px(img, 0, 0), 0xFFFFFFFFu);
     EXPECT_EQ(px(img, 1, 1), 0xFFFFFFFFu);
     EXPECT_EQ(px(img, 15, 15), 0xFFFFFFFFu);
@@ -106,10 +103,7 @@ TEST_F(Buttons, WholeBitmapStretchLeavesOutItsTopLeftColourNotTransparentColor) 
 
     // Not transparent: a plain stretch.
     skinner.SetTransparent(false);
-    {
-        TKivCanvas c(&img);
-        skinner.DrawSkin(c, TRect(0, 0, 16, 16), ssNormal);
-    }
+    paintOn(img, [&](TKivCanvas& c) { skinner.DrawSkin(c, TRect(0, 0, 16, 16), ssNormal); });
     EXPECT_EQ(px(img, 0, 0), 0xFFFFFF00u);
 }
 
@@ -424,12 +418,10 @@ TEST(ImageList, SparseIndicesChangeNotificationAndDisabledDrawing) {
     iml.Delete(11); // not there: no change
     EXPECT_EQ(changes, 2);
 
-    QImage img = solid(20, 20, 0xFFC0C0C0);
-    {
-        TKivCanvas c(&img);
+    QImage img = painted(20, 20, 0xFFC0C0C0, [&](TKivCanvas& c) {
         iml.Draw(c, 2, 2, 61, true);
         iml.Draw(c, 0, 0, 5, true); // missing index: nothing
-    }
+    });
     EXPECT_EQ(px(img, 2, 2), 0xFF0000FFu);
     EXPECT_EQ(px(img, 0, 0), 0xFFC0C0C0u);
 }

@@ -46,12 +46,11 @@ TEST_F(DrawingKit, ColoursKeepRedInTheLowByteAndFollowThePalette) {
 // System edges
 
 TEST_F(DrawingKit, SunkenEdgeMatchesQtsWindowsPanel) {
-    QImage ours = solid(12, 10, BG), oracle = solid(12, 10, BG);
-    {
-        TKivCanvas c(&ours);
+    const QImage ours = painted(12, 10, BG, [](TKivCanvas& c) {
         TRect r(0, 0, 12, 10);
         c.DrawEdge(r, EDGE_SUNKEN, BF_RECT);
-    }
+    });
+    QImage oracle = solid(12, 10, BG);
     {
         QPainter p(&oracle);
         qDrawWinPanel(&p, 0, 0, 12, 10, QApplication::palette(), true);
@@ -85,23 +84,19 @@ TEST_F(DrawingKit, EdgeKindsPaintTheirTwoRingsInTheSystemColours) {
     };
     for (const EdgeCase& e : cases) {
         SCOPED_TRACE(e.Name);
-        QImage img = solid(12, 10, BG);
-        TKivCanvas c(&img);
-        TRect r(0, 0, 12, 10);
-        c.DrawEdge(r, e.Edge, e.Flags | BF_RECT);
-        EXPECT_EQ(px(img, 5, 0), e.OuterTL);
-        EXPECT_EQ(px(img, 0, 5), e.OuterTL);
-        EXPECT_EQ(px(img, 0, 0), e.OuterTL);
-        EXPECT_EQ(px(img, 5, 9), e.OuterBR);
-        EXPECT_EQ(px(img, 11, 5), e.OuterBR);
+        const QImage img = painted(12, 10, BG, [&](TKivCanvas& c) {
+            TRect r(0, 0, 12, 10);
+            c.DrawEdge(r, e.Edge, e.Flags | BF_RECT);
+        });
+        auto expectAt = [&](std::initializer_list<std::pair<int, int>> points, QRgb color) {
+            for (auto [x, y] : points)
+                EXPECT_EQ(px(img, x, y), color ? color : BG) << x << "," << y;
+        };
         // The bottom-right colour goes last and owns the top-right and bottom-left corners.
-        EXPECT_EQ(px(img, 11, 0), e.OuterBR);
-        EXPECT_EQ(px(img, 0, 9), e.OuterBR);
-        EXPECT_EQ(px(img, 5, 1), e.InnerTL ? e.InnerTL : BG);
-        EXPECT_EQ(px(img, 1, 5), e.InnerTL ? e.InnerTL : BG);
-        EXPECT_EQ(px(img, 5, 8), e.InnerBR ? e.InnerBR : BG);
-        EXPECT_EQ(px(img, 10, 5), e.InnerBR ? e.InnerBR : BG);
-        EXPECT_EQ(px(img, 10, 1), e.InnerBR ? e.InnerBR : BG);
+        expectAt({{5, 0}, {0, 5}, {0, 0}}, e.OuterTL);
+        expectAt({{5, 9}, {11, 5}, {11, 0}, {0, 9}}, e.OuterBR);
+        expectAt({{5, 1}, {1, 5}}, e.InnerTL);
+        expectAt({{5, 8}, {10, 5}, {10, 1}}, e.InnerBR);
         EXPECT_EQ(px(img, 5, 5), BG) << "the middle stays untouched without BF_MIDDLE";
     }
 }
@@ -129,7 +124,7 @@ TEST_F(DrawingKit, EdgeAdjustShrinksOnlyTheFlaggedSides) {
 // ---------------------------------------------------------------------------------------------
 // Frames
 
-TEST_F(DrawingKit, FlatFrameDrawsTheOuterLineAndTakesTwoPixels) {
+TEST_F(DrawingKit, FlatFrameDrawsTheOuterLineAndTakesTwoPixelsAndAnInvisibleOneNothing) {
     QImage img = solid(10, 10, BG);
     TKivCanvas c(&img);
     TKivFrame frame;
@@ -155,18 +150,14 @@ TEST_F(DrawingKit, FlatFrameDrawsTheOuterLineAndTakesTwoPixels) {
     EXPECT_EQ(r, TRect(2, 0, 10, 8));
     EXPECT_EQ(countOf(two, red), 19);
     EXPECT_EQ(px(two, 9, 0), BG);
-}
 
-TEST_F(DrawingKit, InvisibleFrameDrawsNothing) {
-    QImage img = solid(10, 10, BG);
-    TKivCanvas c(&img);
-    TKivFrame frame;
-    frame.SetStyle(afsSunkenHeavy);
-    frame.SetVisible(false);
-    TRect r(0, 0, 10, 10);
-    frame.Draw(c, r);
+    // An invisible frame, of any style, draws nothing and takes no room.
+    TKivFrame hidden;
+    hidden.SetStyle(afsSunkenHeavy);
+    hidden.SetVisible(false);
+    r = TRect(0, 0, 10, 10);
+    EXPECT_EQ(countOf(painted(10, 10, BG, [&](TKivCanvas& c) { hidden.Draw(c, r); }), BG), 100);
     EXPECT_EQ(r, TRect(0, 0, 10, 10));
-    EXPECT_EQ(countOf(img, BG), 100);
 }
 
 TEST_F(DrawingKit, FrameStylesDrawTheirEdgeKind) {
@@ -182,12 +173,10 @@ TEST_F(DrawingKit, FrameStylesDrawTheirEdgeKind) {
     };
     for (const Case& k : cases) {
         SCOPED_TRACE(int(k.Style));
-        QImage img = solid(20, 12, BG);
-        TKivCanvas c(&img);
         TKivFrame frame;
         frame.SetStyle(k.Style);
         TRect r(0, 0, 20, 12);
-        frame.Draw(c, r);
+        const QImage img = painted(20, 12, BG, [&](TKivCanvas& c) { frame.Draw(c, r); });
         EXPECT_EQ(r, TRect(k.Width, k.Width, 20 - k.Width, 12 - k.Width));
         EXPECT_EQ(px(img, 0, 6), k.OuterLeft);
         EXPECT_EQ(px(img, 1, 6), k.InnerLeft);
@@ -362,25 +351,21 @@ TEST_F(TextPixels, ShadowFollowsItsDirection) {
 
 TEST_F(TextPixels, DisabledAndOutlinedCaptions) {
     const TKivFont font = arialFont(24, clRed);
-    QImage img = solid(100, 50, BG);
-    {
-        TKivCanvas c(&img);
+    QImage img = painted(100, 50, BG, [&](TKivCanvas& c) {
         TKivCaptionStyle s;
         s.SetTextStyle(atsRaisedHeavy); // ignored when disabled
         s.DrawText(c, "I", font, TRect(10, 10, 90, 45), taLeftJustify, tlTop, 0, true);
-    }
+    });
     const QRect shadow = inkBox(img, SH), highlight = inkBox(img, HI);
     EXPECT_EQ(countOf(img, 0xFFFF0000), 0);
     EXPECT_EQ(highlight, shadow.translated(1, 1));
 
-    QImage out = solid(100, 50, BG);
-    {
-        TKivCanvas c(&out);
+    QImage out = painted(100, 50, BG, [&](TKivCanvas& c) {
         TKivCaptionStyle s;
         s.SetTextStyle(atsOutline);
         s.SetOutlineFillColor(clLime);
         s.DrawText(c, "O", arialFont(30, clRed), TRect(10, 5, 90, 45), taLeftJustify, tlTop, 0, false);
-    }
+    });
     const QRect stroke = inkBox(out, 0xFFFF0000), fill = inkBox(out, 0xFF00FF00);
     ASSERT_FALSE(fill.isEmpty());
     EXPECT_TRUE(stroke.contains(fill));
@@ -513,12 +498,8 @@ TEST_F(DrawingKit, TransparentBlitLeavesTheKeyColourOut) {
     const QImage src = keyedSource();
     const QImage before = src;
     for (auto format : {QImage::Format_RGB32, QImage::Format_ARGB32_Premultiplied}) {
-        QImage dest(10, 10, format);
-        dest.fill(QColor(BG));
-        {
-            TKivCanvas c(&dest);
-            TransparentBlit(c, 3, 2, 4, 4, src, 0, 0, clFuchsia, false);
-        }
+        QImage dest = solid(10, 10, BG, format);
+        paintOn(dest, [&](TKivCanvas& c) { TransparentBlit(c, 3, 2, 4, 4, src, 0, 0, clFuchsia, false); });
         EXPECT_EQ(px(dest, 3, 2), BG);
         EXPECT_EQ(px(dest, 6, 5), BG);
         EXPECT_EQ(px(dest, 4, 2), qRgb(10, 200, 30));
@@ -529,22 +510,17 @@ TEST_F(DrawingKit, TransparentBlitLeavesTheKeyColourOut) {
     EXPECT_EQ(src, before);
 
     // The corner pixel as key, and a piece taken from inside the bitmap.
-    QImage dest = solid(10, 10, BG);
-    {
-        TKivCanvas c(&dest);
-        TransparentBlit(c, 0, 0, 2, 2, src, 1, 1, clNone, true);
-    }
+    QImage dest =
+        painted(10, 10, BG, [&](TKivCanvas& c) { TransparentBlit(c, 0, 0, 2, 2, src, 1, 1, clNone, true); });
     EXPECT_EQ(px(dest, 0, 0), qRgb(250, 250, 5));
     EXPECT_EQ(px(dest, 1, 1), qRgb(10, 200, 30));
 }
 
 TEST_F(DrawingKit, TransparentStretchKeysBeforeStretching) {
     const QImage src = keyedSource();
-    QImage dest = solid(12, 12, BG);
-    {
-        TKivCanvas c(&dest);
+    QImage dest = painted(12, 12, BG, [&](TKivCanvas& c) {
         TransparentStretch(c, 0, 0, 12, 12, src, 0, 0, 4, 4, clNone, true);
-    }
+    });
     // Each source pixel becomes a 3 x 3 block; the key corners show the background.
     EXPECT_EQ(countOf(dest, BG), 4 * 9);
     EXPECT_EQ(px(dest, 2, 2), BG);
@@ -561,11 +537,8 @@ TEST_F(DrawingKit, DisabledGlyphDarkensTheBackgroundByTheGlyphsBrightness) {
     const QRgb back = qRgb(200, 100, 40);
     const int divisor[3] = {3, 8, 20}, offset[3] = {170, 224, 243};
     for (int mode = 0; mode < 3; ++mode) {
-        QImage img = solid(6, 4, back);
-        {
-            TKivCanvas c(&img);
-            DrawDisabledGlyph(c, TRect(1, 1, 6, 4), glyph, mode);
-        }
+        QImage img =
+            painted(6, 4, back, [&](TKivCanvas& c) { DrawDisabledGlyph(c, TRect(1, 1, 6, 4), glyph, mode); });
         const int white = 254 / divisor[mode] + offset[mode], black = offset[mode];
         auto scaled = [&](int f) { return qRgb(200 * f / 256, 100 * f / 256, 40 * f / 256); };
         EXPECT_EQ(px(img, 1, 1), scaled(white)) << mode;
@@ -574,11 +547,8 @@ TEST_F(DrawingKit, DisabledGlyphDarkensTheBackgroundByTheGlyphsBrightness) {
         EXPECT_EQ(px(img, 1, 2), back) << mode;
     }
     // A rectangle smaller than the glyph limits the change.
-    QImage small = solid(6, 4, back);
-    {
-        TKivCanvas c(&small);
-        DrawDisabledGlyph(c, TRect(0, 0, 1, 1), glyph, 0);
-    }
+    QImage small =
+        painted(6, 4, back, [&](TKivCanvas& c) { DrawDisabledGlyph(c, TRect(0, 0, 1, 1), glyph, 0); });
     EXPECT_EQ(px(small, 1, 0), back);
     EXPECT_NE(px(small, 0, 0), back);
 
@@ -600,9 +570,7 @@ TEST(Platform, NoVisualStyleLibrary) {
 // Drawing layer primitives
 
 TEST_F(DrawingKit, ShapesLeaveOutTheRightAndBottomEdge) {
-    QImage img = solid(20, 20, BG);
-    {
-        TKivCanvas c(&img);
+    QImage img = painted(20, 20, BG, [&](TKivCanvas& c) {
         c.Pen.Color = clRed;
         c.Brush.Color = clLime;
         c.Rectangle(TRect(2, 2, 8, 6));
@@ -611,7 +579,7 @@ TEST_F(DrawingKit, ShapesLeaveOutTheRightAndBottomEdge) {
         c.MoveTo(10, 2);
         c.LineTo(15, 7);
         c.Ellipse(TRect(10, 10, 20, 16));
-    }
+    });
     const QImage rect = img.copy(0, 0, 9, 9);
     EXPECT_EQ(inkBox(rect, 0xFFFF0000), QRect(2, 2, 6, 4));
     EXPECT_EQ(inkBox(rect, 0xFF00FF00), QRect(3, 3, 4, 2));
@@ -624,35 +592,29 @@ TEST_F(DrawingKit, ShapesLeaveOutTheRightAndBottomEdge) {
 }
 
 TEST_F(DrawingKit, FloodFillIsFourConnected) {
-    QImage img = solid(10, 10, qRgb(255, 255, 255));
-    {
-        TKivCanvas c(&img);
+    QImage img = painted(10, 10, qRgb(255, 255, 255), [&](TKivCanvas& c) {
         // A diagonal wall: 4-connected fill must not slip through its corners.
         for (int i = 0; i < 10; ++i)
             c.SetPixel(i, 9 - i, clBlack);
         c.Brush.Color = clRed;
         c.FloodFill(0, 0, clWhite, fsSurface);
-    }
+    });
     EXPECT_EQ(countOf(img, 0xFFFF0000), 45);
     EXPECT_EQ(px(img, 9, 9), 0xFFFFFFFFu);
 
-    QImage ring = solid(10, 10, qRgb(255, 255, 255));
-    {
-        TKivCanvas c(&ring);
+    QImage ring = painted(10, 10, qRgb(255, 255, 255), [&](TKivCanvas& c) {
         c.Pen.Color = clBlack;
         c.Brush.Style = bsClear;
         c.Rectangle(TRect(2, 2, 8, 8));
         c.SetPixel(4, 4, clBlue);
         c.Brush = TKivBrush{clRed, bsSolid};
         c.FloodFill(5, 5, clBlack, fsBorder);
-    }
+    });
     EXPECT_EQ(countOf(ring, 0xFFFF0000), 16) << "up to the border, over other colours";
 }
 
 TEST_F(DrawingKit, DiagonalEdgesCloseADiamondThatAFillStaysIn) {
-    QImage img = solid(30, 30, FACE);
-    {
-        TKivCanvas c(&img);
+    QImage img = painted(30, 30, FACE, [&](TKivCanvas& c) {
         const struct {
             TRect Quarter;
             unsigned Flags;
@@ -664,7 +626,7 @@ TEST_F(DrawingKit, DiagonalEdgesCloseADiamondThatAFillStaysIn) {
             c.DrawEdge(q.Quarter, EDGE_RAISED, q.Flags);
         c.Brush.Color = clYellow;
         c.FloodFill(15, 15, clBtnFace, fsSurface);
-    }
+    });
     EXPECT_EQ(px(img, 0, 14), LT) << "upper sides in the top-left colour";
     EXPECT_EQ(px(img, 14, 0), LT);
     EXPECT_EQ(px(img, 29, 15), DK) << "lower sides in the bottom-right colour";
@@ -675,13 +637,11 @@ TEST_F(DrawingKit, DiagonalEdgesCloseADiamondThatAFillStaysIn) {
 }
 
 TEST_F(DrawingKit, ArcRunsBetweenRaysCounterClockwise) {
-    QImage img = solid(41, 21, BG);
-    {
-        TKivCanvas c(&img);
+    QImage img = painted(41, 21, BG, [&](TKivCanvas& c) {
         c.Pen.Color = clRed;
         // Upper-left half of a 2:1 ellipse: from the ray to the top-right to the ray to the bottom-left.
         c.Arc(TRect(0, 0, 41, 21), QPoint(41, 0), QPoint(0, 21));
-    }
+    });
     const QRect ink = inkBox(img, 0xFFFF0000);
     ASSERT_FALSE(ink.isEmpty());
     EXPECT_EQ(ink.left(), 0);
@@ -696,20 +656,17 @@ TEST_F(DrawingKit, ArcRunsBetweenRaysCounterClockwise) {
 TEST_F(DrawingKit, TwoHalfArcsCoverTheEllipsesOutline) {
     // A lamp's rim: the two arcs must lie on the ellipse, or its fill shows outside the rim.
     const TRect r(1, 1, 16, 16);
-    QImage ellipse = solid(18, 18, BG), rim = solid(18, 18, BG);
-    {
-        TKivCanvas c(&ellipse);
+    const QImage ellipse = painted(18, 18, BG, [&](TKivCanvas& c) {
         c.Pen.Color = clRed;
         c.Brush.Style = bsClear;
         c.Ellipse(r);
-    }
-    {
-        TKivCanvas c(&rim);
+    });
+    const QImage rim = painted(18, 18, BG, [&](TKivCanvas& c) {
         c.Pen.Color = clRed;
         c.Arc(r, QPoint(r.Right, r.Top), QPoint(r.Left, r.Bottom));
         c.Pen.Color = clBlue;
         c.Arc(r, QPoint(r.Left, r.Bottom), QPoint(r.Right, r.Top));
-    }
+    });
     for (int y = 0; y < 18; ++y)
         for (int x = 0; x < 18; ++x)
             EXPECT_EQ(px(ellipse, x, y) == 0xFFFF0000u, px(rim, x, y) != BG) << x << "," << y;
@@ -734,11 +691,7 @@ TEST_F(DrawingKit, ParentBackgroundShowsBehindTheControl) {
     paintBackground(parent, QColor(1, 2, 3));
     QWidget child(&parent);
     child.setGeometry(10, 10, 20, 10);
-    QImage img = solid(20, 10, BG);
-    {
-        TKivCanvas c(&img);
-        DrawParentBackground(&child, c);
-    }
+    QImage img = painted(20, 10, BG, [&](TKivCanvas& c) { DrawParentBackground(&child, c); });
     EXPECT_EQ(countOf(img, qRgb(1, 2, 3)), 200);
     QWidget orphan;
     QImage none = solid(5, 5, BG);

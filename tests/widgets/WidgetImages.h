@@ -26,6 +26,19 @@ inline QImage solid(int w, int h, QRgb c, QImage::Format format = QImage::Format
     return img;
 }
 
+// `img` drawn on through the drawing kit's canvas, which is gone again when this returns.
+template <class Paint> QImage& paintOn(QImage& img, Paint&& paint) {
+    TKivCanvas c(&img);
+    paint(c);
+    return img;
+}
+
+// A `w` x `h` picture filled with `fill`, then drawn on through the drawing kit's canvas.
+template <class Paint> QImage painted(int w, int h, QRgb fill, Paint&& paint) {
+    QImage img = solid(w, h, fill);
+    return paintOn(img, paint);
+}
+
 // The widget drawn 1:1 over `background`, whatever the screen's pixel ratio. Leave out
 // DrawWindowBackground to see what a transparent widget leaves out.
 inline QImage renderWidget(QWidget& w, QRgb background = 0xFFFFFFFF,
