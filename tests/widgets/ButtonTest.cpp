@@ -113,10 +113,9 @@ TEST_F(Buttons, SkinStatesFallBackToBitmapNormal) {
     skinner.SetFixedHeight(2);
     skinner.SetBitmapNormal(solid(10, 10, 0xFF111111));
     auto stateColour = [&](int state) {
-        QImage img = solid(20, 20, 0xFFFFFFFF);
-        TKivCanvas c(&img);
-        skinner.DrawSkin(c, TRect(0, 0, 20, 20), state);
-        return px(img, 10, 10);
+        return px(painted(20, 20, 0xFFFFFFFF,
+                          [&](TKivCanvas& c) { skinner.DrawSkin(c, TRect(0, 0, 20, 20), state); }),
+                  10, 10);
     };
     for (int s = ssNormal; s <= ssFocused; ++s)
         EXPECT_EQ(stateColour(s), 0xFF111111u) << s;
@@ -234,18 +233,19 @@ TEST_F(Buttons, SkinnerAndButtonsForgetEachOtherWhicheverGoesFirst) {
 TEST_F(Buttons, ImageListAndBitButtonForgetEachOtherWhicheverGoesFirst) {
     auto list = std::make_unique<TImageList>(16, 16);
     list->SetImage(13, solid(16, 16, 0xFF0000FF));
-    auto btn = std::make_unique<TKivBitBtn>();
-    btn->resize(56, 34);
-    btn->SetImages(list.get());
-    btn->SetImageIndex(13);
+    auto showingImage13 = [&] {
+        auto btn = std::make_unique<TKivBitBtn>();
+        btn->resize(56, 34);
+        btn->SetImages(list.get());
+        btn->SetImageIndex(13);
+        return btn;
+    };
+    auto btn = showingImage13();
     EXPECT_EQ(list->LinkCount(), 1);
     btn.reset();
     EXPECT_EQ(list->LinkCount(), 0);
 
-    btn = std::make_unique<TKivBitBtn>();
-    btn->resize(56, 34);
-    btn->SetImages(list.get());
-    btn->SetImageIndex(13);
+    btn = showingImage13();
     list.reset();
     EXPECT_EQ(btn->Images(), nullptr);
     btn->CalcLayout(btn->ClientRect());

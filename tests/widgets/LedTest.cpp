@@ -227,13 +227,9 @@ TEST_F(Lamps, GroupRuleAmongSiblings) {
 
 TEST_F(Lamps, ChannelBindingFollowsAndLetsGo) {
     auto server = std::make_unique<TKivCustomDataServer>();
-    TKivChannel* conn = server->Channels()->Add();
-    conn->SetName("Conn");
-    conn->SetChannelType(acvtBoolean);
+    TKivChannel* conn = addChannel(*server, "Conn", acvtBoolean);
     conn->SetAsBoolean(true);
-    TKivChannel* temp = server->Channels()->Add();
-    temp->SetName("Temp");
-    temp->SetChannelType(acvtDouble);
+    addChannel(*server, "Temp", acvtDouble);
     server->Loaded();
     int errors = 0;
     server->OnError = [&](QObject*, int code, const QString&, TKivChannel*) { errors += code == 2; };

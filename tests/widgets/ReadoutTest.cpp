@@ -421,27 +421,17 @@ TEST_F(ReadoutPaints, NothingRepaintsWhileLoading) {
 // ---------------------------------------------------------------------------------------------------
 // Clear button and channel binding
 
-struct Bench {
-    TKivCustomDataServer Server;
-    TKivChannel* Add(const QString& name, TKivChannelType type) {
-        TKivChannel* c = Server.Channels()->Add();
-        c->SetName(name);
-        c->SetChannelType(type);
-        return c;
-    }
-};
-
 TEST(ReadoutBinding, BoundReadoutFollowsItsChannel) {
-    Bench b;
-    TKivChannel* other = b.Add("Other", acvtInteger);
-    TKivChannel* wl = b.Add("Wavelength", acvtDouble);
+    TKivCustomDataServer server;
+    TKivChannel* other = addChannel(server, "Other", acvtInteger);
+    TKivChannel* wl = addChannel(server, "Wavelength", acvtDouble);
     wl->SetAsDouble(532.5);
-    b.Server.Loaded();
+    server.Loaded();
 
     TKivOdoMeter m;
     m.SetChannel("WAVELENGTH"); // no server yet: nothing bound
     EXPECT_EQ(m.ChannelIndex(), -1);
-    m.SetDataServer(&b.Server);
+    m.SetDataServer(&server);
     EXPECT_EQ(m.Value(), 532.5); // told the current value at once
     EXPECT_EQ(m.ChannelIndex(), wl->Index());
     wl->SetAsDouble(600.25);
@@ -466,32 +456,32 @@ TEST(ReadoutBinding, BoundReadoutFollowsItsChannel) {
 }
 
 TEST(ReadoutBinding, UntypedChannelsGiveTheMinimum) {
-    Bench b;
-    TKivChannel* flag = b.Add("Flag", acvtBoolean);
+    TKivCustomDataServer server;
+    TKivChannel* flag = addChannel(server, "Flag", acvtBoolean);
     flag->SetAsBoolean(true);
-    b.Server.Loaded();
+    server.Loaded();
     TKivOdoMeter m;
     m.SetValueMin(-3);
     m.SetValueMax(3);
-    m.SetDataServer(&b.Server);
+    m.SetDataServer(&server);
     m.SetChannel("Flag");
     EXPECT_EQ(m.Value(), -3);
 }
 
 TEST(ReadoutBinding, ReloadedNamesRebindToTheChannelNowCalledSo) {
-    Bench b;
-    TKivChannel* a = b.Add("A", acvtInteger);
-    TKivChannel* c = b.Add("C", acvtInteger);
+    TKivCustomDataServer server;
+    TKivChannel* a = addChannel(server, "A", acvtInteger);
+    TKivChannel* c = addChannel(server, "C", acvtInteger);
     c->SetAsInteger(5);
-    b.Server.Loaded();
+    server.Loaded();
     TKivOdoMeter m;
-    m.SetDataServer(&b.Server);
+    m.SetDataServer(&server);
     m.SetChannel("A");
     ASSERT_TRUE(a->Clients().contains(&m));
 
     a->SetName("Old");
     c->SetName("A");
-    b.Server.Loaded(); // tells every client that the channel list changed
+    server.Loaded(); // tells every client that the channel list changed
     EXPECT_FALSE(a->Clients().contains(&m)) << "still listening to the channel that lost the name";
     EXPECT_TRUE(c->Clients().contains(&m));
     EXPECT_EQ(m.Value(), 5);
@@ -500,10 +490,8 @@ TEST(ReadoutBinding, ReloadedNamesRebindToTheChannelNowCalledSo) {
 
 TEST(ReadoutBinding, NoDanglingReferenceWhenChannelOrServerGoes) {
     auto server = std::make_unique<TKivCustomDataServer>();
-    server->Channels()->Add()->SetName("First");
-    TKivChannel* wl = server->Channels()->Add();
-    wl->SetName("Wavelength");
-    wl->SetChannelType(acvtDouble);
+    addChannel(*server, "First");
+    addChannel(*server, "Wavelength", acvtDouble);
     server->Loaded();
     TKivOdoMeter m;
     m.SetDataServer(server.get());
@@ -524,8 +512,7 @@ TEST(ReadoutBinding, NoDanglingReferenceWhenChannelOrServerGoes) {
 
     // The other way round: a destroyed readout leaves no client behind.
     TKivCustomDataServer s2;
-    TKivChannel* ch = s2.Channels()->Add();
-    ch->SetName("X");
+    TKivChannel* ch = addChannel(s2, "X");
     s2.Loaded();
     {
         TKivOdoMeter gone;
@@ -539,13 +526,13 @@ TEST(ReadoutBinding, NoDanglingReferenceWhenChannelOrServerGoes) {
 }
 
 TEST_F(Readout, ClearButtonClearsTheChannelOnReleaseAnywhere) {
-    Bench b;
-    TKivChannel* wl = b.Add("Wavelength", acvtDouble);
+    TKivCustomDataServer server;
+    TKivChannel* wl = addChannel(server, "Wavelength", acvtDouble);
     wl->SetAsDouble(532.5);
-    b.Server.Loaded();
+    server.Loaded();
     TKivOdoMeter m;
     m.SetCaption("Wavelength");
-    m.SetDataServer(&b.Server);
+    m.SetDataServer(&server);
     m.SetChannel("Wavelength");
     int cleared = 0;
     m.OnClear = [&](QObject* sender) {

@@ -3,6 +3,7 @@
 #pragma once
 
 #include "KivColor.h"
+#include "KivDataServer.h"
 #include "KivGraphics.h"
 
 #include <gtest/gtest.h>
@@ -101,6 +102,15 @@ inline void mouse(QWidget& w, QEvent::Type type, QPoint p = {5, 5}, Qt::MouseBut
     const Qt::MouseButtons held = type == QEvent::MouseButtonPress ? Qt::MouseButtons(button) : Qt::NoButton;
     QMouseEvent e(type, QPointF(p), w.mapToGlobal(QPointF(p)), button, held, Qt::NoModifier);
     QApplication::sendEvent(&w, &e);
+}
+
+// A channel for a widget to bind to.
+inline TKivChannel* addChannel(TKivCustomDataServer& s, const QString& name,
+                               TKivChannelType type = acvtInteger) {
+    TKivChannel* c = s.Channels()->Add();
+    c->SetName(name);
+    c->SetChannelType(type);
+    return c;
 }
 
 // Every suite that compares pixels draws under the classic Windows colours and gives the palette back.
