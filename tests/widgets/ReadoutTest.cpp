@@ -421,11 +421,12 @@ TEST_F(ReadoutPaints, NothingRepaintsWhileLoading) {
 // ---------------------------------------------------------------------------------------------------
 // Clear button and channel binding
 
-TEST(ReadoutBinding, BoundReadoutFollowsItsChannel) {
+TEST(ReadoutBinding, BoundReadoutFollowsItsChannelAndAnUntypedOneGivesTheMinimum) {
     TKivCustomDataServer server;
     TKivChannel* other = addChannel(server, "Other", acvtInteger);
     TKivChannel* wl = addChannel(server, "Wavelength", acvtDouble);
     wl->SetAsDouble(532.5);
+    addChannel(server, "Flag", acvtBoolean)->SetAsBoolean(true);
     server.Loaded();
 
     TKivOdoMeter m;
@@ -453,17 +454,10 @@ TEST(ReadoutBinding, BoundReadoutFollowsItsChannel) {
     EXPECT_FALSE(wl->Clients().contains(&m));
     wl->SetAsDouble(1);
     EXPECT_EQ(m.Value(), 3);
-}
 
-TEST(ReadoutBinding, UntypedChannelsGiveTheMinimum) {
-    TKivCustomDataServer server;
-    TKivChannel* flag = addChannel(server, "Flag", acvtBoolean);
-    flag->SetAsBoolean(true);
-    server.Loaded();
-    TKivOdoMeter m;
+    // A channel without a number gives the minimum.
     m.SetValueMin(-3);
     m.SetValueMax(3);
-    m.SetDataServer(&server);
     m.SetChannel("Flag");
     EXPECT_EQ(m.Value(), -3);
 }
