@@ -1,5 +1,5 @@
 // What the widget tests share: pictures of widgets and drawings, the pixels in them, the classic
-// Windows palette the reference pixels were taken under, and the mouse.
+// Windows palette the reference pixels were taken under, the mouse and a channel to bind to.
 #pragma once
 
 #include "KivColor.h"
