@@ -80,12 +80,10 @@ inline void paintBackground(QWidget& w, QColor color) {
 }
 
 inline TKivFont arialFont(int pixels, TColor color, bool bold = true) {
-    TKivFont f;
-    f.Font = QFont("Arial");
-    f.Font.setPixelSize(pixels);
-    f.Font.setBold(bold);
-    f.Color = color;
-    return f;
+    QFont arial("Arial");
+    arial.setPixelSize(pixels);
+    arial.setBold(bold);
+    return {arial, color};
 }
 
 // Text pixels were measured with Arial's metric twin.
