@@ -41,14 +41,6 @@ class Lamps : public ClassicPalette {};
 
 TEST_F(Lamps, CommButtonLayoutAndPressedOffset) {
     TKivLEDBtn b;
-    b.resize(80, 34);
-    b.LED()->SetWidth(15);
-    b.LED()->SetHeight(15);
-    // A new button: margin 2, spacing 4.
-    b.CalcLayout(b.ClientRect());
-    EXPECT_EQ(b.LEDRect(), TRect(6, 9, 21, 24));
-    EXPECT_EQ(b.TextRect(), TRect(25, 4, 76, 30));
-
     makeComm(b);
     b.CalcLayout(b.ClientRect());
     EXPECT_EQ(b.LEDRect(), TRect(4, 9, 19, 24));
@@ -71,6 +63,10 @@ TEST_F(Lamps, LayoutSidesMarginAndOddRemainders) {
     b.LED()->SetWidth(15);
     b.LED()->SetHeight(15);
     const TRect cr(0, 0, 80, 34); // inset (4, 4, 76, 30): 26 - 15 = 11 rounds down to 5
+    // A new button: lamp at the left, margin 2, spacing 4.
+    b.CalcLayout(cr);
+    EXPECT_EQ(b.LEDRect(), TRect(6, 9, 21, 24));
+    EXPECT_EQ(b.TextRect(), TRect(25, 4, 76, 30));
     struct Case {
         TKivLEDLayout Layout;
         TRect Led, Text;
