@@ -54,7 +54,7 @@ class Readout : public ClassicPalette {};
 // ---------------------------------------------------------------------------------------------------
 // The main window's readout
 
-TEST_F(Readout, MainWindowReadoutHasWhiteSurroundAndNavyViewport) {
+TEST_F(Readout, MainWindowReadoutHasWhiteSurroundAndNavyViewportAndItsTransparentCopyNoSurround) {
     TKivOdoMeter m;
     setUpAsMainWindow(m);
     m.SetValue(532.5);
@@ -77,6 +77,13 @@ TEST_F(Readout, MainWindowReadoutHasWhiteSurroundAndNavyViewport) {
     EXPECT_EQ(px(img, 0, 0), White);
     EXPECT_EQ(px(img, 343, 36), White);
     EXPECT_EQ(m.DisplayText(), "532.500 nm");
+
+    // A transparent copy leaves the white surround out, so what lies behind shows; the viewport is copied.
+    m.SetTransparent(true);
+    const QImage see = renderOf(m, 0xFFFF0000);
+    EXPECT_EQ(px(see, 0, 0), 0xFFFF0000u);
+    EXPECT_EQ(px(see, 200, 10), Navy);
+    EXPECT_EQ(px(see, 147, 20), 0xFFFF0000u);
 }
 
 TEST_F(Readout, MainWindowReadoutPlacesNumberFourPixelsLeftOfTheUnit) {
@@ -146,16 +153,6 @@ TEST_F(Readout, ValueChangePaintedOverTheKeptPictureMatchesAFreshPaint) {
     EXPECT_EQ(renderOf(changed), freshPaint(-17.25, "%.1f", "nm"));
     changed.SetValueUnit("pm"); // the unit is part of the kept picture: it must be redrawn
     EXPECT_EQ(renderOf(changed), freshPaint(-17.25, "%.1f", "pm"));
-}
-
-TEST_F(Readout, TransparentCopyLeavesOutTheTransparentColour) {
-    TKivOdoMeter m;
-    setUpAsMainWindow(m);
-    m.SetTransparent(true);
-    const QImage img = renderOf(m, 0xFFFF0000);
-    EXPECT_EQ(px(img, 0, 0), 0xFFFF0000u); // white surround left out: what lies behind shows
-    EXPECT_EQ(px(img, 200, 10), Navy);     // the viewport is copied
-    EXPECT_EQ(px(img, 147, 20), 0xFFFF0000u);
 }
 
 // ---------------------------------------------------------------------------------------------------
