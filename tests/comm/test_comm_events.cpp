@@ -10,16 +10,25 @@ using namespace KivCommBits;
 
 namespace {
 
-TEST(CommEvents, ReplyEndingInTheEventCharIsAnnouncedWithItsWholeLength) {
+// A component on an open pseudo-terminal, its events logged from the open on.
+class CommEvents : public ::testing::Test {
+protected:
+    void open(bool ReadInFlagHandler = true) {
+        comm.SetPort(COM02);
+        log.readInFlagHandler = ReadInFlagHandler;
+        log.attach(comm);
+        ASSERT_TRUE(comm.OpenComm());
+        log.entries.clear();
+    }
     PortDir dir;
-    RawPty pty(dir.path(), 2);
+    RawPty pty{dir.path(), 2};
     TKivComm comm;
-    comm.SetPort(COM02);
+    EventLog log; // detaches before the component goes
+};
+
+TEST_F(CommEvents, ReplyEndingInTheEventCharIsAnnouncedWithItsWholeLength) {
     comm.SetEventChar('*');
-    EventLog log;
-    log.attach(comm);
-    ASSERT_TRUE(comm.OpenComm());
-    log.entries.clear();
+    open();
 
     const std::string reply = "ST=0/GR=2/MD=0/WL=532.5/BS=0/*";
     pty.send(reply);
@@ -36,16 +45,9 @@ TEST(CommEvents, ReplyEndingInTheEventCharIsAnnouncedWithItsWholeLength) {
     EXPECT_EQ(log.readByHandler.toStdString(), reply);
 }
 
-TEST(CommEvents, AWriteAnnouncesTheEmptyOutputQueueToOnCommEvents) {
-    PortDir dir;
-    RawPty pty(dir.path(), 2);
-    TKivComm comm;
-    comm.SetPort(COM02);
+TEST_F(CommEvents, AWriteAnnouncesTheEmptyOutputQueueToOnCommEvents) {
     comm.SetCommEvents(TCommEvents{EVRXCHAR, EVRXFLAG, EVTXEMPTY});
-    EventLog log;
-    log.attach(comm);
-    ASSERT_TRUE(comm.OpenComm());
-    log.entries.clear();
+    open();
 
     ASSERT_TRUE(comm.WriteData("IA\r"));
     ASSERT_TRUE(waitUntil([&] { return log.count('C') >= 1; }));
@@ -54,16 +56,9 @@ TEST(CommEvents, AWriteAnnouncesTheEmptyOutputQueueToOnCommEvents) {
     EXPECT_EQ(pty.receive(3), "IA\r");
 }
 
-TEST(CommEvents, BytesWithoutTheEventCharRaiseOnlyOnReceived) {
-    PortDir dir;
-    RawPty pty(dir.path(), 2);
-    TKivComm comm;
-    comm.SetPort(COM02);
+TEST_F(CommEvents, BytesWithoutTheEventCharRaiseOnlyOnReceived) {
     comm.SetEventChar('*');
-    EventLog log;
-    log.attach(comm);
-    ASSERT_TRUE(comm.OpenComm());
-    log.entries.clear();
+    open();
 
     pty.send("ST=0/GR");
     ASSERT_TRUE(waitUntil([&] { return log.count('R') >= 1; }));
@@ -75,16 +70,9 @@ TEST(CommEvents, BytesWithoutTheEventCharRaiseOnlyOnReceived) {
     EXPECT_EQ(log.readByHandler, "ST=0/GR=1/*");
 }
 
-TEST(CommEvents, PurgeDiscardsWhatNobodyRead) {
-    PortDir dir;
-    RawPty pty(dir.path(), 2);
-    TKivComm comm;
-    comm.SetPort(COM02);
+TEST_F(CommEvents, PurgeDiscardsWhatNobodyRead) {
     comm.SetEventChar('*');
-    EventLog log;
-    log.readInFlagHandler = false;
-    log.attach(comm);
-    ASSERT_TRUE(comm.OpenComm());
+    open(false);
 
     pty.send("old reply*");
     ASSERT_TRUE(waitUntil([&] { return log.count('F') == 1; }));
@@ -97,16 +85,9 @@ TEST(CommEvents, PurgeDiscardsWhatNobodyRead) {
     EXPECT_EQ(log.readByHandler, "new*");
 }
 
-TEST(CommEvents, InputQueueOverflowIsCountedAndReportedNeverWrittenPast) {
-    PortDir dir;
-    RawPty pty(dir.path(), 2);
-    TKivComm comm;
-    comm.SetPort(COM02);
+TEST_F(CommEvents, InputQueueOverflowIsCountedAndReportedNeverWrittenPast) {
     comm.SetMaxInQueue(16);
-    EventLog log;
-    log.readInFlagHandler = false;
-    log.attach(comm);
-    ASSERT_TRUE(comm.OpenComm());
+    open(false);
 
     pty.send(std::string(40, 'x'));
     ASSERT_TRUE(waitUntil([&] { return !log.errors.empty(); }));
@@ -117,7 +98,7 @@ TEST(CommEvents, InputQueueOverflowIsCountedAndReportedNeverWrittenPast) {
     EXPECT_EQ(comm.ReadData(100), QByteArray(16, 'x'));
 }
 
-TEST(CommEvents, DispatchQueuedBeforeCloseRaisesNothing) {
+TEST(CommClose, DispatchQueuedBeforeCloseRaisesNothing) {
     PortDir dir;
     RawPty pty(dir.path(), 2);
     for (bool destroy : {false, true}) {
@@ -145,7 +126,7 @@ TEST(CommEvents, DispatchQueuedBeforeCloseRaisesNothing) {
     }
 }
 
-TEST(CommEvents, CloseOrDestroyFromInsideAHandlerIsSafe) {
+TEST(CommClose, CloseOrDestroyFromInsideAHandlerIsSafe) {
     PortDir dir;
     RawPty pty(dir.path(), 2);
     {
@@ -181,7 +162,7 @@ TEST(CommEvents, CloseOrDestroyFromInsideAHandlerIsSafe) {
     }
 }
 
-TEST(CommEvents, DeviceLossIsReportedOnceWithoutSpinning) {
+TEST(CommClose, DeviceLossIsReportedOnceWithoutSpinning) {
     PortDir dir;
     RawPty pty(dir.path(), 2);
     TKivComm comm;
