@@ -317,7 +317,7 @@ TEST_F(RemoteControl, NoClientCommandOpensAMessageAndNoneRunsWhileOneIsOpen) {
 // a scan it cannot stop.
 TEST_F(RemoteControl, TheSelectorEndsTheScanOfThePanelItDisables) {
     startRemote({orvanesim::ControllerConfig::instant(3), orvanesim::ControllerConfig::instant(5)});
-    window->rgSelectionItems->button(2)->click();
+    dual();
     connectRemotely(1, 3);
     ASSERT_EQ(command([](ConsoleRemote& r) {
                   return r.startScan(1, {500, 600, 1, 30, 1});

@@ -125,7 +125,7 @@ TEST_F(PortPermission, EachSearchNamesItOnceAndMissingOrHeldPortsAreNotBlamed) {
         refusedLine(QStringLiteral("crw------- nobody:root gives group root no read/write"));
 
     // Panel 2 holds COM4, so panel 1's search finds every port but COM2 missing or busy, then fails.
-    window->rgSelectionItems->button(2)->click();
+    dual();
     connectPanel(1, 4);
     EXPECT_EQ(paneCount(0, refused), 0);
     click(btnComm(0));
