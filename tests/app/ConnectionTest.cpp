@@ -57,8 +57,7 @@ TEST_F(Connection, InfoReplyFillsTheNameAndTheGratingRowsByCount) {
 }
 
 TEST_F(Connection, DisconnectWritesNothingAndClosesThePort) {
-    startConsole();
-    connectPanel(0, 3);
+    startConnected();
     ASSERT_TRUE(waitForBytes(3, 0, "IA\rIB\r"));
     ASSERT_TRUE(waitFor([&] { return window->txtGroove11->text() == "1200"; }));
     const std::size_t before = mark(3);

@@ -32,6 +32,7 @@
 #include <QTest>
 #include <QTimer>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
 #include <functional>
@@ -95,6 +96,14 @@ protected:
     }
 
     void startConsole(int com = 3) { startConsole({orvanesim::ControllerConfig::instant(com)}); }
+    // One controller on COM3, as Adjust makes it, and panel 1 connected to it.
+    void startConnected(const std::function<void(orvanesim::ControllerConfig&)>& Adjust = {}) {
+        orvanesim::ControllerConfig controller = orvanesim::ControllerConfig::instant(3);
+        if (Adjust)
+            Adjust(controller);
+        startConsole({controller});
+        connectPanel(0, 3);
+    }
 
     // New windows, made as the program makes them at its start (under the palettes in force now).
     void remakeWindows() {
@@ -154,6 +163,11 @@ protected:
         return waitFor([&] { return paneHas(Index, Line); }, ms);
     }
     int paneCount(int Index, const QString& Line) const { return int(paneLines(Index).count(Line)); }
+    int paneCountStarting(int Index, const QString& Start) const {
+        const QStringList lines = paneLines(Index);
+        return int(
+            std::count_if(lines.begin(), lines.end(), [&](const QString& l) { return l.startsWith(Start); }));
+    }
     bool lampOn(int Index) const { return btnComm(Index)->LED()->Value(); }
 
     // The bytes a controller received since Mark (a position from mark()).

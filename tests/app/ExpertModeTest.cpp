@@ -22,11 +22,8 @@ orvanesim::ControllerConfig silentController(int com) {
 } // namespace
 
 TEST_F(ExpertMode, TheTerminalHasThePortButNeverStrandsAMove) {
-    orvanesim::ControllerConfig controller = orvanesim::ControllerConfig::instant(3);
-    controller.nmPerSecond = 200; // 100 nm take half a second
-    startConsole({controller});
-    connectPanel(0, 3);
-    ASSERT_TRUE(waitFor([&] { return window->panel(0).mode() == pmReady; }));
+    // A drive that takes its time: 100 nm take half a second.
+    startConnected([](orvanesim::ControllerConfig& c) { c.nmPerSecond = 200; });
 
     // Ticked during a move: the move's reply still reaches the panel, which is released as usual.
     const std::size_t before = mark(3);

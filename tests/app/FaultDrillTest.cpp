@@ -133,12 +133,8 @@ TEST_F(FaultDrill, UnplugMidScanShowsTheLossEndsTheScanAndTheSearchFindsAnotherC
     ASSERT_TRUE(waitFor([&] { return paneCount(0, "Moving Ok") >= 3; }));
 
     sim.hangup(3);
-    ASSERT_TRUE(waitFor([&] {
-        for (const QString& line : paneLines(0))
-            if (line.startsWith("Connection lost. COM3 ("))
-                return true;
-        return false;
-    })) << paneLines(0).join('|').toStdString();
+    ASSERT_TRUE(waitFor([&] { return paneCountStarting(0, "Connection lost. COM3 (") > 0; }))
+        << paneLines(0).join('|').toStdString();
     // The receive thread sees the hang-up first; a write into the dead line says so in its own words.
     EXPECT_TRUE(window->panel(0).lastFault() == "Input/output error" ||
                 window->panel(0).lastFault() ==
@@ -167,8 +163,7 @@ TEST_F(FaultDrill, UnplugMidScanShowsTheLossEndsTheScanAndTheSearchFindsAnotherC
 }
 
 TEST_F(FaultDrill, DisconnectingDuringAScanEndsTheScan) {
-    startConsole(3);
-    connectPanel(0, 3);
+    startConnected();
     setScan(0, "500", "900", "4", "10");
     click(window->btnScan1);
     ASSERT_TRUE(waitFor([&] { return paneCount(0, "Moving Ok") >= 2; }));

@@ -17,10 +17,7 @@ QString accessibleValue(QWidget* widget) {
 
 TEST_F(Motion, MoveWritesTheTargetAndEndsWithMovingOkAndTheReadout) {
     // A drive that takes its time, so the MOVING caption can be seen while it moves.
-    orvanesim::ControllerConfig controller = orvanesim::ControllerConfig::instant(3);
-    controller.nmPerSecond = 20;
-    startConsole({controller});
-    connectPanel(0, 3);
+    startConnected([](orvanesim::ControllerConfig& c) { c.nmPerSecond = 20; });
     const std::size_t before = mark(3);
 
     type(window->txtMoveWavelength1, "532.5");
@@ -63,8 +60,7 @@ TEST_F(Motion, MoveWritesTheTargetAndEndsWithMovingOkAndTheReadout) {
 }
 
 TEST_F(Motion, MoveToAnotherGratingSelectsItAndMovesAfterThePause) {
-    startConsole();
-    connectPanel(0, 3);
+    startConnected();
     ASSERT_TRUE(window->rbGrating11->isChecked());
     ASSERT_TRUE(waitFor([&] { return window->rbGrating12->isEnabled(); }));
     const std::size_t before = mark(3);
@@ -121,8 +117,7 @@ TEST_F(Motion, MoveToAnotherGratingSelectsItAndMovesAfterThePause) {
 }
 
 TEST_F(Motion, JogMovesByTheStepFromTheTypedTarget) {
-    startConsole();
-    connectPanel(0, 3);
+    startConnected();
     const std::size_t up = mark(3);
     type(window->txtMoveWavelength1, "500");
     type(window->txtJogStep1, "5");
@@ -163,8 +158,7 @@ TEST_F(Motion, JogMovesByTheStepFromTheTypedTarget) {
 }
 
 TEST_F(Motion, InitializationChainsTheStatusQuery) {
-    startConsole();
-    connectPanel(0, 3);
+    startConnected();
     type(window->txtMoveWavelength1, "600");
     click(window->btnMove1);
     ASSERT_TRUE(waitForLog(0, "Moving Ok"));
@@ -182,10 +176,8 @@ TEST_F(Motion, InitializationChainsTheStatusQuery) {
 }
 
 TEST_F(Motion, InitializationIsSentEvenWhileAMoveIsOutstanding) {
-    orvanesim::ControllerConfig controller = orvanesim::ControllerConfig::instant(3);
-    controller.nmPerSecond = 5; // 10 nm take 2 s: the move stays outstanding
-    startConsole({controller});
-    connectPanel(0, 3);
+    // 10 nm take 2 s: the move stays outstanding.
+    startConnected([](orvanesim::ControllerConfig& c) { c.nmPerSecond = 5; });
     const std::size_t before = mark(3);
 
     type(window->txtMoveWavelength1, "510");

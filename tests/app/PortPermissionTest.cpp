@@ -142,8 +142,7 @@ TEST_F(PortPermission, EachSearchNamesItOnceAndMissingOrHeldPortsAreNotBlamed) {
 
 // Wrapping changes nothing for the pane's ordinary lines: drawn as they were without it.
 TEST_F(PortPermission, ShortLinesLookAsWithoutWrapping) {
-    startConsole();
-    connectPanel(0, 3);
+    startConnected();
     LogMemo* pane = memoLog(0);
     EXPECT_EQ(pane->lineWrapMode(), QPlainTextEdit::WidgetWidth);
     pane->verticalScrollBar()->setValue(0);
