@@ -44,11 +44,10 @@ void toggle(QAccessibleInterface* Element) {
 using Accessibility = ConsoleFixture;
 
 TEST_F(Accessibility, TheControllersNameGratingRowsAndAMovedWavelengthAreReadFromTheTree) {
-    orvanesim::ControllerConfig controller = orvanesim::ControllerConfig::instant(3);
-    controller.name = "MONO-750";
-    controller.gratings = {{1200, 500.0}, {600, 1250.5}};
-    startConsole({controller});
-    connectPanel(0, 3);
+    startConnected([](orvanesim::ControllerConfig& c) {
+        c.name = "MONO-750";
+        c.gratings = {{1200, 500.0}, {600, 1250.5}};
+    });
     ASSERT_TRUE(waitFor([&] { return window->txtBlaze12->text() == "1250.5"; }));
 
     QAccessibleInterface* name = named(window->gbSpectroGraph1, QStringLiteral("Controller name"));
@@ -80,7 +79,7 @@ TEST_F(Accessibility, TheControllersNameGratingRowsAndAMovedWavelengthAreReadFro
     EXPECT_EQ(name->text(QAccessible::Description), "Disconnected");
 }
 
-TEST_F(Accessibility, TogglingDualEnablesPanelTwoAsAClickDoes) {
+TEST_F(Accessibility, TheSelectorEnablesThePanelsAsAClickDoes) {
     startConsole();
     QAccessibleInterface* dual = named(window->rgSelection, QStringLiteral("Dual"));
     ASSERT_NE(dual, nullptr);
@@ -95,7 +94,11 @@ TEST_F(Accessibility, TogglingDualEnablesPanelTwoAsAClickDoes) {
 
     toggle(named(window->rgSelection, QStringLiteral("2")));
     EXPECT_FALSE(window->gbSpectroGraph1->isEnabled());
+    EXPECT_FALSE(window->btnMove1->isEnabled()); // a disabled panel disables its controls
     EXPECT_TRUE(window->gbSpectroGraph2->isEnabled());
+    toggle(named(window->rgSelection, QStringLiteral("1")));
+    EXPECT_TRUE(window->gbSpectroGraph1->isEnabled());
+    EXPECT_FALSE(window->gbSpectroGraph2->isEnabled());
 }
 
 TEST_F(Accessibility, TogglingExpertModeOpensTheTerminalAndADisabledBoxIgnoresIt) {

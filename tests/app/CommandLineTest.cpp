@@ -235,34 +235,27 @@ TEST_F(ConsoleProcess, HelpAndVersionPrintAndExitWithoutADisplay) {
     EXPECT_EQ(version.out, QStringLiteral("orvane " ORVANE_VERSION "\n"));
 }
 
-TEST_F(ConsoleProcess, NoDisplayAtAllEndsInOneLineAndAFailureStatus) {
-    const Result r = run({}, headless());
-    ASSERT_TRUE(r.finished) << "crashed or hung: " << r.err.toStdString();
-    EXPECT_EQ(r.code, 1);
-    EXPECT_EQ(lineCount(r.err), 1) << r.err.toStdString();
-    EXPECT_TRUE(r.err.contains(QStringLiteral("no display"))) << r.err.toStdString();
-}
-
-TEST_F(ConsoleProcess, ADisplayNobodyServesEndsInOneLineInsteadOfAnAbort) {
-    QProcessEnvironment env = headless();
-    env.insert(QStringLiteral("DISPLAY"), QStringLiteral(":243"));
-    const Result r = run({}, env);
-    ASSERT_TRUE(r.finished) << "crashed or hung: " << r.err.toStdString();
-    EXPECT_EQ(r.code, 1);
-    EXPECT_EQ(lineCount(r.err), 1) << r.err.toStdString();
-    EXPECT_TRUE(r.err.contains(QStringLiteral(":243"))) << r.err.toStdString();
-}
-
-// A Tango server that cannot start ends the console at once with the reason, before any window shows.
-TEST_F(ConsoleProcess, TangoWithoutADatabaseOrAPortEndsInOneLine) {
-    QProcessEnvironment env = headless();
-    env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
-    env.remove(QStringLiteral("TANGO_HOST"));
-    const Result r = run({QStringLiteral("--tango")}, env);
-    ASSERT_TRUE(r.finished) << "crashed or hung: " << r.err.toStdString();
-    EXPECT_EQ(r.code, 1);
-    EXPECT_EQ(lineCount(r.err), 1) << r.err.toStdString();
-    EXPECT_TRUE(r.err.contains(QStringLiteral("TANGO_HOST"))) << r.err.toStdString();
+// No display at all, a display nobody serves, a Tango server without a database or a port: each ends the
+// console at once, before any window shows, in one line with the reason, instead of an abort.
+TEST_F(ConsoleProcess, AStartThatCannotGoOnEndsInOneLineAndAFailureStatus) {
+    struct Case {
+        const char *argument, *display, *platform, *reason;
+    };
+    for (const Case& c :
+         {Case{nullptr, nullptr, nullptr, "no display"}, Case{nullptr, ":243", nullptr, ":243"},
+          Case{"--tango", nullptr, "offscreen", "TANGO_HOST"}}) {
+        QProcessEnvironment env = headless();
+        if (c.display)
+            env.insert(QStringLiteral("DISPLAY"), QString::fromLatin1(c.display));
+        if (c.platform)
+            env.insert(QStringLiteral("QT_QPA_PLATFORM"), QString::fromLatin1(c.platform));
+        env.remove(QStringLiteral("TANGO_HOST"));
+        const Result r = run(c.argument ? QStringList{QString::fromLatin1(c.argument)} : QStringList{}, env);
+        ASSERT_TRUE(r.finished) << "crashed or hung: " << r.err.toStdString();
+        EXPECT_EQ(r.code, 1) << c.reason;
+        EXPECT_EQ(lineCount(r.err), 1) << r.err.toStdString();
+        EXPECT_TRUE(r.err.contains(QString::fromLatin1(c.reason))) << r.err.toStdString();
+    }
 }
 
 TEST_F(ConsoleProcess, ATangoPortInUseEndsWithTheReason) {

@@ -8,15 +8,16 @@ using namespace consoletest;
 
 using Connection = ConsoleFixture;
 
-TEST_F(Connection, FindsTheControllerOnCom3AfterTryingCom1AndCom2) {
-    orvanesim::ControllerConfig controller = orvanesim::ControllerConfig::instant(3);
-    controller.name = "MONO-750";
+// The greeting: the status reply, then the name and the grating table, whose rows are filled by count.
+TEST_F(Connection, FindsTheControllerOnCom3AfterTryingCom1AndCom2AndFillsThePanel) {
+    orvanesim::ControllerConfig controller = controllerNamed(3, "TWIN-GRATING");
     controller.startWavelength = 432.25;
+    controller.gratings = {{1200, 500.0}, {600, 1250.5}};
     startConsole({controller});
     ASSERT_FALSE(lampOn(0));
+    window->txtGroove13->setText("77"); // a row that is not fitted keeps what it showed
 
     connectPanel(0, 3);
-
     const QStringList expected{"Try to connect...", "Try to connect COM1", "Try to connect COM2",
                                "Try to connect COM3", "Connection Successs. COM3"};
     EXPECT_EQ(paneLines(0).mid(0, 5), expected);
@@ -28,20 +29,9 @@ TEST_F(Connection, FindsTheControllerOnCom3AfterTryingCom1AndCom2) {
     // The status reply filled the readout before success, so the target starts at the drive's position.
     EXPECT_EQ(window->txtMoveWavelength1->text(), "432.25");
     EXPECT_DOUBLE_EQ(window->meterCurrWavelength1->Value(), 432.25);
-    EXPECT_TRUE(waitFor([&] { return window->lblName1->text() == "MONO-750"; }));
     EXPECT_TRUE(paneLines(1).isEmpty()); // the other panel heard nothing
-}
 
-TEST_F(Connection, InfoReplyFillsTheNameAndTheGratingRowsByCount) {
-    orvanesim::ControllerConfig controller = orvanesim::ControllerConfig::instant(3);
-    controller.name = "TWIN-GRATING";
-    controller.gratings = {{1200, 500.0}, {600, 1250.5}};
-    startConsole({controller});
-    window->txtGroove13->setText("77"); // a row that is not fitted keeps what it showed
-
-    connectPanel(0, 3);
     ASSERT_TRUE(waitFor([&] { return window->txtGroove12->text() == "600"; }));
-
     EXPECT_EQ(window->lblName1->text(), "TWIN-GRATING");
     EXPECT_EQ(window->panel(0).info().GratingCount, 2);
     EXPECT_EQ(window->txtGroove11->text(), "1200");
@@ -59,8 +49,7 @@ TEST_F(Connection, InfoReplyFillsTheNameAndTheGratingRowsByCount) {
 }
 
 TEST_F(Connection, DisconnectWritesNothingAndClosesThePort) {
-    startConsole();
-    connectPanel(0, 3);
+    startConnected();
     ASSERT_TRUE(waitForBytes(3, 0, "IA\rIB\r"));
     ASSERT_TRUE(waitFor([&] { return window->txtGroove11->text() == "1200"; }));
     const std::size_t before = mark(3);
@@ -96,7 +85,7 @@ TEST_F(Connection, DisconnectWritesNothingAndClosesThePort) {
 
 TEST_F(Connection, NoAnswerWhileExpertModeIsOnSoTheSearchGoesOnPastTheController) {
     startConsole();
-    window->rgSelectionItems->button(2)->click();
+    dual();
     click(window->cbExpertMode1);
     ASSERT_TRUE(window->cbExpertMode1->isChecked());
     click(window->btnComm1);
@@ -115,14 +104,11 @@ TEST_F(Connection, NoAnswerWhileExpertModeIsOnSoTheSearchGoesOnPastTheController
 }
 
 TEST_F(Connection, TwoSpectrographsAtOnceEachOnItsOwnPanel) {
-    orvanesim::ControllerConfig first = orvanesim::ControllerConfig::instant(3);
-    first.name = "ALPHA";
-    orvanesim::ControllerConfig second = orvanesim::ControllerConfig::instant(5);
-    second.name = "BETA";
+    orvanesim::ControllerConfig second = controllerNamed(5, "BETA");
     second.gratings = {{2400, 250.0}, {1200, 500.0}, {300, 1000.0}};
     second.startWavelength = 700;
-    startConsole({first, second});
-    window->rgSelectionItems->button(2)->click();
+    startConsole({controllerNamed(3, "ALPHA"), second});
+    dual();
     ASSERT_TRUE(window->gbSpectroGraph2->isEnabled());
 
     connectPanel(0, 3);
@@ -163,12 +149,8 @@ TEST_F(Connection, TwoSpectrographsAtOnceEachOnItsOwnPanel) {
 // Searches started together run one after the other, in the order they were started: each panel ends on
 // the controller the other does not hold, never swapped.
 TEST_F(Connection, SearchesStartedBackToBackNeverSwapTheControllers) {
-    orvanesim::ControllerConfig first = orvanesim::ControllerConfig::instant(3);
-    first.name = "ALPHA";
-    orvanesim::ControllerConfig second = orvanesim::ControllerConfig::instant(5);
-    second.name = "BETA";
-    startConsole({first, second});
-    window->rgSelectionItems->button(2)->click();
+    startConsole({controllerNamed(3, "ALPHA"), controllerNamed(5, "BETA")});
+    dual();
     click(window->btnComm1);
     click(window->btnComm2);
     EXPECT_EQ(window->panel(1).mode(), pmSearching);
@@ -191,25 +173,16 @@ TEST_F(Connection, AfterARestartEachPanelTriesItsOwnLastPortFirst) {
     struct Forget {
         ~Forget() { consolesettings::setFilePath({}); }
     } forget;
-    orvanesim::ControllerConfig first = orvanesim::ControllerConfig::instant(3);
-    first.name = "ALPHA";
-    orvanesim::ControllerConfig second = orvanesim::ControllerConfig::instant(5);
-    second.name = "BETA";
-    startConsole({first, second});
-    window->rgSelectionItems->button(2)->click();
+    startConsole({controllerNamed(3, "ALPHA"), controllerNamed(5, "BETA")});
+    dual();
     connectPanel(0, 3);
     connectPanel(1, 5);
     EXPECT_EQ(consolesettings::lastPort(1), 3);
     EXPECT_EQ(consolesettings::lastPort(2), 5);
 
     // A new console; this time panel 2 searches first.
-    window.reset();
-    window = std::make_unique<TfrmMain>();
-    frmMain = window.get();
-    window->show();
-    window->rgSelectionItems->button(2)->click();
-    for (int i = 0; i < 2; ++i)
-        window->panel(i).connectTimer()->setInterval(kConnectTickMs);
+    remakeWindows();
+    dual();
     click(window->btnComm2);
     ASSERT_TRUE(waitFor([&] { return window->panel(1).mode() == pmReady; }));
     click(window->btnComm1);

@@ -11,6 +11,7 @@
 #include "LogMemo.h"
 #include "OrvaneApplication.h"
 #include "OrvaneSim.h"
+#include "PreciseTimer.h"
 #include "fExpertMode1.h"
 #include "fExpertMode2.h"
 #include "fMain.h"
@@ -20,7 +21,10 @@
 #include <QAbstractButton>
 #include <QButtonGroup>
 #include <QCheckBox>
+#include <QCoreApplication>
+#include <QElapsedTimer>
 #include <QGroupBox>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
@@ -28,12 +32,20 @@
 #include <QTest>
 #include <QTimer>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
 #include <vector>
+
+QT_BEGIN_NAMESPACE
+inline void PrintTo(const QString& Text, std::ostream* Out) {
+    *Out << '"' << Text.toStdString() << '"';
+}
+QT_END_NAMESPACE
 
 namespace consoletest {
 
@@ -62,6 +74,8 @@ protected:
         expert1.reset();
         expert2.reset();
         window.reset();
+        frmExpertMode1 = nullptr;
+        frmExpertMode2 = nullptr;
         sim.stop();
         OrvaneApplication::setErrorHook({});
         EXPECT_TRUE(errors.isEmpty()) << errors.join(u'\n').toStdString();
@@ -78,6 +92,24 @@ protected:
         std::string error;
         ASSERT_TRUE(sim.start(&error)) << error;
         ::setenv("ORVANE_PORT_DIR", sim.portDir().c_str(), 1);
+        remakeWindows();
+    }
+
+    void startConsole(int com = 3) { startConsole({orvanesim::ControllerConfig::instant(com)}); }
+    // One controller on COM3, as Adjust makes it, and panel 1 connected to it.
+    void startConnected(const std::function<void(orvanesim::ControllerConfig&)>& Adjust = {}) {
+        orvanesim::ControllerConfig controller = orvanesim::ControllerConfig::instant(3);
+        if (Adjust)
+            Adjust(controller);
+        startConsole({controller});
+        connectPanel(0, 3);
+    }
+
+    // New windows, made as the program makes them at its start (under the palettes in force now).
+    void remakeWindows() {
+        expert1.reset();
+        expert2.reset();
+        window.reset();
         window = std::make_unique<TfrmMain>();
         frmMain = window.get();
         expert2 = std::make_unique<TfrmExpertMode2>();
@@ -90,10 +122,30 @@ protected:
         ASSERT_TRUE(QTest::qWaitForWindowExposed(window.get()));
     }
 
-    void startConsole(int com = 3) { startConsole({orvanesim::ControllerConfig::instant(com)}); }
+    static orvanesim::ControllerConfig controllerNamed(int com, const char* Name) {
+        orvanesim::ControllerConfig c = orvanesim::ControllerConfig::instant(com);
+        c.name = Name;
+        return c;
+    }
+    // "Dual": both panels take input.
+    void dual() const { window->rgSelectionItems->button(2)->click(); }
 
     template <typename Predicate> static bool waitFor(Predicate predicate, int ms = kWaitMs) {
         return QTest::qWaitFor(predicate, ms);
+    }
+    // For the scan's timing: wakes at every event (a short timer makes sure of one) instead of sleeping
+    // between looks, so that the test reacts within the scan's ticks.
+    static bool waitAwake(const std::function<bool()>& Done, int BoundMs = 10000) {
+        QTimer wake;
+        wake.start(5);
+        QElapsedTimer clock;
+        clock.start();
+        while (!Done()) {
+            if (clock.elapsed() > BoundMs)
+                return false;
+            QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+        }
+        return true;
     }
 
     // Panel Index's controls and log.
@@ -111,6 +163,11 @@ protected:
         return waitFor([&] { return paneHas(Index, Line); }, ms);
     }
     int paneCount(int Index, const QString& Line) const { return int(paneLines(Index).count(Line)); }
+    int paneCountStarting(int Index, const QString& Start) const {
+        const QStringList lines = paneLines(Index);
+        return int(
+            std::count_if(lines.begin(), lines.end(), [&](const QString& l) { return l.startsWith(Start); }));
+    }
     bool lampOn(int Index) const { return btnComm(Index)->LED()->Value(); }
 
     // The bytes a controller received since Mark (a position from mark()).
@@ -126,6 +183,13 @@ protected:
         std::lock_guard lock(seenMutex);
         return seen;
     }
+    std::vector<std::string> commandsAt(int com) {
+        std::vector<std::string> result;
+        for (const SeenCommand& c : commands())
+            if (c.com == com)
+                result.push_back(c.text);
+        return result;
+    }
 
     // On the indicator of a radio button or check box (its middle may lie beyond the caption), else in the
     // middle.
@@ -138,6 +202,24 @@ protected:
     static void type(QLineEdit* edit, const QString& text) {
         edit->selectAll();
         QTest::keyClicks(edit, text);
+    }
+    // Enter on Edit, as a user commits a value (with Text, typed first).
+    static void pressEnter(QLineEdit* Edit) {
+        QKeyEvent press(QEvent::KeyPress, Qt::Key_Return, Qt::NoModifier);
+        QCoreApplication::sendEvent(Edit, &press);
+    }
+    static void commit(QLineEdit* Edit, const QString& Text) {
+        Edit->setText(Text);
+        pressEnter(Edit);
+    }
+    void setScan(int Index, const QString& Start, const QString& End, const QString& Res, const QString& Time,
+                 const QString& Passes = QStringLiteral("1")) const {
+        const bool first = Index == 0;
+        (first ? window->txtScanStart1 : window->txtScanStart2)->setText(Start);
+        (first ? window->txtScanEnd1 : window->txtScanEnd2)->setText(End);
+        (first ? window->txtScanPointRes1 : window->txtScanPointRes2)->setText(Res);
+        (first ? window->txtScanTime1 : window->txtScanTime2)->setText(Time);
+        (first ? window->txtScanPeriodCount1 : window->txtScanPeriodCount2)->setText(Passes);
     }
 
     // Presses COMM. on panel Index and waits for the search to end on COM<com> with the info reply read.
@@ -160,6 +242,22 @@ protected:
             << SpectrographPanel::modeName(p.mode()) << " " << paneLines(Index).join(u'|').toStdString();
         p.connectTimer()->setInterval(kConnectTickMs);
     }
+    // connectAt, then forgets the commands and lines of the search, so that a test sees only its own.
+    void openPort(int Index, int com) {
+        connectAt(Index, com);
+        paneLines(Index);
+        memoLog(Index)->clear();
+        std::lock_guard lock(seenMutex);
+        seen.clear();
+    }
+    // Opens panel Index's port on Port directly and ticks its Expert Mode box.
+    void openTerminal(int Index, TPort Port) {
+        if (Index == 1)
+            dual();
+        window->panel(Index).comm()->SetPort(Port);
+        ASSERT_TRUE(window->panel(Index).comm()->OpenComm());
+        click(Index == 0 ? window->cbExpertMode1 : window->cbExpertMode2);
+    }
 
     orvanesim::Simulator sim;
     std::unique_ptr<TfrmMain> window;
@@ -168,6 +266,29 @@ protected:
     QStringList errors;
     std::mutex seenMutex;
     std::vector<SeenCommand> seen;
+};
+
+// The console with the scan tests' controllers: COM3 answering at once, COM4 taking 1 ms per nm to move from
+// 500 nm; both panels take input.
+class ScanConsole : public ConsoleFixture {
+protected:
+    static constexpr int FastCom = 3;
+    static constexpr int SlowCom = 4;
+
+    void SetUp() override {
+        ConsoleFixture::SetUp();
+        auto slow = orvanesim::ControllerConfig::instant(SlowCom);
+        slow.nmPerSecond = 1000;
+        slow.startWavelength = 500;
+        startConsole({orvanesim::ControllerConfig::instant(FastCom), slow});
+        dual();
+    }
+    void TearDown() override {
+        if (window)
+            window->close();
+        ConsoleFixture::TearDown();
+        ::unsetenv("ORVANE_PORT_DIR");
+    }
 };
 
 } // namespace consoletest

@@ -22,11 +22,8 @@ orvanesim::ControllerConfig silentController(int com) {
 } // namespace
 
 TEST_F(ExpertMode, TheTerminalHasThePortButNeverStrandsAMove) {
-    orvanesim::ControllerConfig controller = orvanesim::ControllerConfig::instant(3);
-    controller.nmPerSecond = 200; // 100 nm take half a second
-    startConsole({controller});
-    connectPanel(0, 3);
-    ASSERT_TRUE(waitFor([&] { return window->panel(0).mode() == pmReady; }));
+    // A drive that takes its time: 100 nm take half a second.
+    startConnected([](orvanesim::ControllerConfig& c) { c.nmPerSecond = 200; });
 
     // Ticked during a move: the move's reply still reaches the panel, which is released as usual.
     const std::size_t before = mark(3);
@@ -62,9 +59,7 @@ TEST_F(ExpertMode, TheTerminalHasThePortButNeverStrandsAMove) {
 
 TEST_F(ExpertMode, LineTerminalSendsTheLastLineWithACarriageReturn) {
     startConsole({silentController(3)});
-    window->panel(0).comm()->SetPort(COM03);
-    ASSERT_TRUE(window->panel(0).comm()->OpenComm());
-    click(window->cbExpertMode1);
+    openTerminal(0, COM03);
     QPlainTextEdit* memo = expert1->memoTerminal();
 
     QTest::keyClicks(memo, "IA");
@@ -87,9 +82,7 @@ TEST_F(ExpertMode, LineTerminalShowsAReplyInPiecesRightAfterTheCommand) {
     pieces.splitPieces = 4;
     pieces.splitGapMs = 20;
     startConsole({pieces});
-    window->panel(0).comm()->SetPort(COM03);
-    ASSERT_TRUE(window->panel(0).comm()->OpenComm());
-    click(window->cbExpertMode1);
+    openTerminal(0, COM03);
     QPlainTextEdit* memo = expert1->memoTerminal();
 
     QTest::keyClicks(memo, "IA");
@@ -129,9 +122,7 @@ TEST_F(ExpertMode, AFloodKeepsTheTerminalCappedAndTheWindowAnswering) {
     flood.splitPieces = 256;
     flood.splitGapMs = 0;
     startConsole({flood});
-    window->panel(0).comm()->SetPort(COM03);
-    ASSERT_TRUE(window->panel(0).comm()->OpenComm());
-    click(window->cbExpertMode1);
+    openTerminal(0, COM03);
     QPlainTextEdit* memo = expert1->memoTerminal();
 
     // The longest the window's event loop went without serving a timer during the flood.
@@ -165,54 +156,42 @@ TEST_F(ExpertMode, AFloodKeepsTheTerminalCappedAndTheWindowAnswering) {
               << " ms, most text " << longestText << " characters" << std::endl;
 }
 
-TEST_F(ExpertMode, KeyTerminalSendsTheCodeOfThePhysicalKey) {
+TEST_F(ExpertMode, KeyTerminalSendsTheCodeOfThePhysicalKeyOncePerPress) {
     startConsole({silentController(5)});
-    window->rgSelectionItems->button(2)->click();
-    window->panel(1).comm()->SetPort(COM05);
-    ASSERT_TRUE(window->panel(1).comm()->OpenComm());
-    click(window->cbExpertMode2);
-    QPlainTextEdit* memo = expert2->memoTerminal();
-    // Without a display to ask, the layout is taken as US: the key that types an a-umlaut on a German
-    // keyboard is the apostrophe key of a US one, and sends that key's code.
-    auto press = [&](int key, quint32 keyCode, quint32 keySym, const QString& text) {
-        QKeyEvent event(QEvent::KeyPress, key, Qt::NoModifier, keyCode, keySym, 0, text);
-        QCoreApplication::sendEvent(memo, &event);
-    };
-    press(Qt::Key_Adiaeresis, 48, 0xE4, QStringLiteral("\u00e4"));
-    ASSERT_TRUE(waitForBytes(5, 0, "\xDE"));
-    EXPECT_EQ(memo->toPlainText(), QStringLiteral("\u00e4"));
-    press(Qt::Key_AltGr, 108, 0xFE03, QString());
-    ASSERT_TRUE(waitForBytes(5, 0, "\xDE\x11\x12"));
-    press(Qt::Key_unknown, 200, 0, QString());
-    press(Qt::Key_Return, 36, 0xFF0D, QStringLiteral("\r"));
-    ASSERT_TRUE(waitForBytes(5, 0, "\xDE\x11\x12\x0D"));
-}
-
-TEST_F(ExpertMode, KeyTerminalSendsOneKeyCodePerKeyPress) {
-    startConsole({silentController(5)});
-    window->rgSelectionItems->button(2)->click();
-    window->panel(1).comm()->SetPort(COM05);
-    ASSERT_TRUE(window->panel(1).comm()->OpenComm());
-    click(window->cbExpertMode2);
+    openTerminal(1, COM05);
     ASSERT_TRUE(expert2->isVisible());
     QPlainTextEdit* memo = expert2->memoTerminal();
-
     QTest::keyClick(memo, 'i');
     ASSERT_TRUE(waitForBytes(5, 0, "\x49"));
     QTest::keyClick(memo, 'a');
     QTest::keyClick(memo, Qt::Key_Return);
     ASSERT_TRUE(waitForBytes(5, 0, "\x49\x41\x0D"));
     EXPECT_EQ(memo->toPlainText(), "ia\n");
-
     // The full stop sends its key code, not the character.
-    const std::size_t before = mark(5);
     QTest::keyClick(memo, '.');
-    ASSERT_TRUE(waitForBytes(5, before, "\xBE"));
+    ASSERT_TRUE(waitForBytes(5, 0, "\x49\x41\x0D\xBE"));
+
+    // Without a display to ask, the layout is taken as US: the key that types an a-umlaut on a German
+    // keyboard is the apostrophe key of a US one, and sends that key's code.
+    auto press = [&](int key, quint32 keyCode, quint32 keySym, const QString& text) {
+        QKeyEvent event(QEvent::KeyPress, key, Qt::NoModifier, keyCode, keySym, 0, text);
+        QCoreApplication::sendEvent(memo, &event);
+    };
+    const std::size_t before = mark(5);
+    memo->clear();
+    press(Qt::Key_Adiaeresis, 48, 0xE4, QStringLiteral("\u00e4"));
+    ASSERT_TRUE(waitForBytes(5, before, "\xDE"));
+    EXPECT_EQ(memo->toPlainText(), QStringLiteral("\u00e4"));
+    press(Qt::Key_AltGr, 108, 0xFE03, QString());
+    ASSERT_TRUE(waitForBytes(5, before, "\xDE\x11\x12"));
+    press(Qt::Key_unknown, 200, 0, QString());
+    press(Qt::Key_Return, 36, 0xFF0D, QStringLiteral("\r"));
+    ASSERT_TRUE(waitForBytes(5, before, "\xDE\x11\x12\x0D"));
 }
 
 TEST_F(ExpertMode, ClosingATerminalEndsOnlyItsOwnExpertMode) {
     startConsole();
-    window->rgSelectionItems->button(2)->click();
+    dual();
     click(window->cbExpertMode1);
     click(window->cbExpertMode2);
     ASSERT_TRUE(window->cbExpertMode1->isChecked());

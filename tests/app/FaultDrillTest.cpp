@@ -48,13 +48,6 @@ protected:
         window->LogFile->SetActive(false);
         return (Earlier.isEmpty() ? QStringList() : loggedTexts(Earlier)) + loggedTexts(logPath());
     }
-    void setScan(const QString& Start, const QString& End, const QString& Res, const QString& Time) {
-        window->txtScanStart1->setText(Start);
-        window->txtScanEnd1->setText(End);
-        window->txtScanPointRes1->setText(Res);
-        window->txtScanTime1->setText(Time);
-        window->txtScanPeriodCount1->setText("1");
-    }
     int moveCommands(int com) {
         int count = 0;
         for (const SeenCommand& c : commands())
@@ -75,7 +68,7 @@ TEST_F(FaultDrill, FullDiskDuringAScanTellsOnceWhileTheScanRunsOnAndLosesNoLine)
     startConsole(3);
     keepLogHere();
     connectPanel(0, 3);
-    setScan("0", "599", "1", "6"); // 600 points, 10 ms each
+    setScan(0, "0", "599", "1", "6"); // 600 points, 10 ms each
     click(window->btnScan1);
     ASSERT_TRUE(waitFor([&] { return paneCount(0, "Moving Ok") >= 30; }));
 
@@ -135,17 +128,13 @@ TEST_F(FaultDrill, UnplugMidScanShowsTheLossEndsTheScanAndTheSearchFindsAnotherC
     startConsole({first, orvanesim::ControllerConfig::instant(5)});
     keepLogHere();
     connectPanel(0, 3);
-    setScan("500", "900", "4", "10"); // 101 points, 100 ms each
+    setScan(0, "500", "900", "4", "10"); // 101 points, 100 ms each
     click(window->btnScan1);
     ASSERT_TRUE(waitFor([&] { return paneCount(0, "Moving Ok") >= 3; }));
 
     sim.hangup(3);
-    ASSERT_TRUE(waitFor([&] {
-        for (const QString& line : paneLines(0))
-            if (line.startsWith("Connection lost. COM3 ("))
-                return true;
-        return false;
-    })) << paneLines(0).join('|').toStdString();
+    ASSERT_TRUE(waitFor([&] { return paneCountStarting(0, "Connection lost. COM3 (") > 0; }))
+        << paneLines(0).join('|').toStdString();
     // The receive thread sees the hang-up first; a write into the dead line says so in its own words.
     EXPECT_TRUE(window->panel(0).lastFault() == "Input/output error" ||
                 window->panel(0).lastFault() ==
@@ -166,7 +155,7 @@ TEST_F(FaultDrill, UnplugMidScanShowsTheLossEndsTheScanAndTheSearchFindsAnotherC
     connectPanel(0, 5);
     EXPECT_FALSE(window->panel(0).portLost());
     EXPECT_EQ(window->panel(0).lastFault().isEmpty(), false) << "the last fault's reason stays readable";
-    setScan("500", "520", "10", "0.3");
+    setScan(0, "500", "520", "10", "0.3");
     click(window->btnScan1);
     ASSERT_TRUE(waitForLog(0, "End Scaning..."));
     EXPECT_EQ(moveCommands(5), 3);
@@ -174,9 +163,8 @@ TEST_F(FaultDrill, UnplugMidScanShowsTheLossEndsTheScanAndTheSearchFindsAnotherC
 }
 
 TEST_F(FaultDrill, DisconnectingDuringAScanEndsTheScan) {
-    startConsole(3);
-    connectPanel(0, 3);
-    setScan("500", "900", "4", "10");
+    startConnected();
+    setScan(0, "500", "900", "4", "10");
     click(window->btnScan1);
     ASSERT_TRUE(waitFor([&] { return paneCount(0, "Moving Ok") >= 2; }));
     click(btnComm(0));
@@ -208,7 +196,7 @@ TEST_F(FaultDrill, AReplyLongerThanTheInputQueueIsLoggedAsLostAndThePanelRelease
     EXPECT_FALSE(window->panel(0).portLost());
 
     // A scan is not held up by replies that can never end: each point is given up and the next one sent.
-    setScan("500", "502", "1", "0.3");
+    setScan(0, "500", "502", "1", "0.3");
     click(window->btnScan1);
     ASSERT_TRUE(waitForLog(0, "End Scaning..."));
     EXPECT_EQ(paneCount(0, lost), 4);

@@ -17,10 +17,7 @@ QString accessibleValue(QWidget* widget) {
 
 TEST_F(Motion, MoveWritesTheTargetAndEndsWithMovingOkAndTheReadout) {
     // A drive that takes its time, so the MOVING caption can be seen while it moves.
-    orvanesim::ControllerConfig controller = orvanesim::ControllerConfig::instant(3);
-    controller.nmPerSecond = 20;
-    startConsole({controller});
-    connectPanel(0, 3);
+    startConnected([](orvanesim::ControllerConfig& c) { c.nmPerSecond = 20; });
     const std::size_t before = mark(3);
 
     type(window->txtMoveWavelength1, "532.5");
@@ -62,9 +59,8 @@ TEST_F(Motion, MoveWritesTheTargetAndEndsWithMovingOkAndTheReadout) {
     EXPECT_EQ(paneCount(0, "Moving To 0"), 1);
 }
 
-TEST_F(Motion, MoveToAnotherGratingSelectsItAndMovesAfterThePause) {
-    startConsole();
-    connectPanel(0, 3);
+TEST_F(Motion, MoveToAnotherGratingChangesItFirstAndInitializationReadsTheDriveAgain) {
+    startConnected();
     ASSERT_TRUE(window->rbGrating11->isChecked());
     ASSERT_TRUE(waitFor([&] { return window->rbGrating12->isEnabled(); }));
     const std::size_t before = mark(3);
@@ -109,10 +105,18 @@ TEST_F(Motion, MoveToAnotherGratingSelectsItAndMovesAfterThePause) {
     click(window->btnMove1);
     ASSERT_TRUE(waitFor([&] { return paneCount(0, "Moving Ok") == 4; }));
 
-    // INITIALIZATION reads the status again: grating 2 in use, back at the start wavelength.
+    // INITIALIZATION chains the status query, which reads the drive again: grating 2 in use, back at the
+    // start wavelength.
+    const std::size_t init = mark(3);
+    const int lines = int(paneLines(0).size());
     click(window->bntInitialize1);
-    ASSERT_TRUE(waitFor([&] { return !window->panel(0).busy() && paneHas(0, "Initialization Ok"); }));
+    EXPECT_TRUE(window->panel(0).busy());
+    ASSERT_TRUE(waitForBytes(3, init, "GA\rIA\r"));
+    ASSERT_TRUE(waitFor([&] { return !window->panel(0).busy(); }));
+    EXPECT_EQ(paneLines(0).mid(lines), (QStringList{"Initialization ....", "Initialization Ok"}));
     EXPECT_EQ(window->panel(0).info().CurrentGrating, 2);
+    EXPECT_DOUBLE_EQ(window->meterCurrWavelength1->Value(), 500);
+    EXPECT_EQ(window->lblName1->text(), "ORVANE-SIM");
     const std::size_t direct = mark(3);
     type(window->txtMoveWavelength1, "820");
     click(window->btnMove1);
@@ -121,8 +125,7 @@ TEST_F(Motion, MoveToAnotherGratingSelectsItAndMovesAfterThePause) {
 }
 
 TEST_F(Motion, JogMovesByTheStepFromTheTypedTarget) {
-    startConsole();
-    connectPanel(0, 3);
+    startConnected();
     const std::size_t up = mark(3);
     type(window->txtMoveWavelength1, "500");
     type(window->txtJogStep1, "5");
@@ -162,30 +165,9 @@ TEST_F(Motion, JogMovesByTheStepFromTheTypedTarget) {
     EXPECT_EQ(receivedSince(3, stop), "");
 }
 
-TEST_F(Motion, InitializationChainsTheStatusQuery) {
-    startConsole();
-    connectPanel(0, 3);
-    type(window->txtMoveWavelength1, "600");
-    click(window->btnMove1);
-    ASSERT_TRUE(waitForLog(0, "Moving Ok"));
-    const std::size_t before = mark(3);
-    const int lines = int(paneLines(0).size());
-
-    click(window->bntInitialize1);
-    EXPECT_TRUE(window->panel(0).busy());
-    ASSERT_TRUE(waitForBytes(3, before, "GA\rIA\r"));
-    ASSERT_TRUE(waitFor([&] { return !window->panel(0).busy(); }));
-    EXPECT_EQ(paneLines(0).mid(lines), (QStringList{"Initialization ....", "Initialization Ok"}));
-    // The status reply puts the drive back at its start wavelength on the readout.
-    EXPECT_DOUBLE_EQ(window->meterCurrWavelength1->Value(), 500);
-    EXPECT_EQ(window->lblName1->text(), "ORVANE-SIM");
-}
-
 TEST_F(Motion, InitializationIsSentEvenWhileAMoveIsOutstanding) {
-    orvanesim::ControllerConfig controller = orvanesim::ControllerConfig::instant(3);
-    controller.nmPerSecond = 5; // 10 nm take 2 s: the move stays outstanding
-    startConsole({controller});
-    connectPanel(0, 3);
+    // 10 nm take 2 s: the move stays outstanding.
+    startConnected([](orvanesim::ControllerConfig& c) { c.nmPerSecond = 5; });
     const std::size_t before = mark(3);
 
     type(window->txtMoveWavelength1, "510");

@@ -125,7 +125,7 @@ TEST_F(PortPermission, EachSearchNamesItOnceAndMissingOrHeldPortsAreNotBlamed) {
         refusedLine(QStringLiteral("crw------- nobody:root gives group root no read/write"));
 
     // Panel 2 holds COM4, so panel 1's search finds every port but COM2 missing or busy, then fails.
-    window->rgSelectionItems->button(2)->click();
+    dual();
     connectPanel(1, 4);
     EXPECT_EQ(paneCount(0, refused), 0);
     click(btnComm(0));
@@ -142,8 +142,7 @@ TEST_F(PortPermission, EachSearchNamesItOnceAndMissingOrHeldPortsAreNotBlamed) {
 
 // Wrapping changes nothing for the pane's ordinary lines: drawn as they were without it.
 TEST_F(PortPermission, ShortLinesLookAsWithoutWrapping) {
-    startConsole();
-    connectPanel(0, 3);
+    startConnected();
     LogMemo* pane = memoLog(0);
     EXPECT_EQ(pane->lineWrapMode(), QPlainTextEdit::WidgetWidth);
     pane->verticalScrollBar()->setValue(0);

@@ -39,12 +39,18 @@ protected:
         EXPECT_TRUE(waitFor([&] { return answer.wait_for(0s) == std::future_status::ready; }));
         return answer.get();
     }
+    // Whether Operation, given as a client gives it, was done; else what came back instead.
+    ::testing::AssertionResult done(std::function<std::string(ConsoleRemote&)> Operation) {
+        const RemoteBridge::Answer answer = command(std::move(Operation));
+        if (answer.outcome == RemoteBridge::Outcome::Done)
+            return ::testing::AssertionSuccess();
+        return ::testing::AssertionFailure() << "outcome " << int(answer.outcome) << ": " << answer.reason;
+    }
     bool waitForMode(int Index, PanelMode Mode) {
         return waitFor([&] { return bridge->snapshot(Index).mode == Mode; });
     }
     void connectRemotely(int Index, int Com) {
-        ASSERT_EQ(command([Index](ConsoleRemote& r) { return r.connectPanel(Index); }).outcome,
-                  RemoteBridge::Outcome::Done);
+        ASSERT_TRUE(done([Index](ConsoleRemote& r) { return r.connectPanel(Index); }));
         ASSERT_TRUE(waitForMode(Index, PanelMode::On)) << paneLines(Index).join(u'|').toStdString();
         ASSERT_TRUE(waitForLog(Index, QStringLiteral("Connection Successs. COM%1").arg(Com)));
     }

@@ -103,20 +103,6 @@ protected:
         for (const QByteArray& name : DarkenedClasses)
             QApplication::setPalette(darkDesktopPalette(), name.constData());
     }
-    // New windows, made under whatever palettes are in force now, as the program makes them at its start.
-    void remakeWindows() {
-        expert1.reset();
-        expert2.reset();
-        window.reset();
-        window = std::make_unique<TfrmMain>();
-        frmMain = window.get();
-        expert2 = std::make_unique<TfrmExpertMode2>();
-        frmExpertMode2 = expert2.get();
-        expert1 = std::make_unique<TfrmExpertMode1>();
-        frmExpertMode1 = expert1.get();
-        window->show();
-        ASSERT_TRUE(QTest::qWaitForWindowExposed(window.get()));
-    }
     // Terminal 1 with a reply in it; its colours are white on black by design.
     QImage renderTerminal() {
         expert1->memoTerminal()->setPlainText(QStringLiteral("STATUS=READY*"));

@@ -3,47 +3,38 @@
 
 #include <gtest/gtest.h>
 
-TEST(VirtualKeys, LettersDigitsAndEditingKeys) {
-    EXPECT_EQ(windowsVirtualKey(Qt::Key_I, Qt::NoModifier), 0x49);
-    EXPECT_EQ(windowsVirtualKey(Qt::Key_A, Qt::ShiftModifier), 0x41);
-    EXPECT_EQ(windowsVirtualKey(Qt::Key_Z, Qt::ControlModifier), 0x5A);
-    EXPECT_EQ(windowsVirtualKey(Qt::Key_0, Qt::NoModifier), 0x30);
-    EXPECT_EQ(windowsVirtualKey(Qt::Key_9, Qt::NoModifier), 0x39);
-    EXPECT_EQ(windowsVirtualKey(Qt::Key_Exclam, Qt::ShiftModifier), 0x31); // shift+1 is still the 1 key
-    EXPECT_EQ(windowsVirtualKey(Qt::Key_Return, Qt::NoModifier), 13);
-    EXPECT_EQ(windowsVirtualKey(Qt::Key_Enter, Qt::KeypadModifier), 13);
-    EXPECT_EQ(windowsVirtualKey(Qt::Key_Backspace, Qt::NoModifier), 8);
-    EXPECT_EQ(windowsVirtualKey(Qt::Key_Space, Qt::NoModifier), 32);
-    EXPECT_EQ(windowsVirtualKey(Qt::Key_Shift, Qt::ShiftModifier), 16);
-    EXPECT_EQ(windowsVirtualKey(Qt::Key_Control, Qt::ControlModifier), 17);
-    EXPECT_EQ(windowsVirtualKey(Qt::Key_Left, Qt::NoModifier), 37);
-    EXPECT_EQ(windowsVirtualKey(Qt::Key_Down, Qt::NoModifier), 40);
-    EXPECT_EQ(windowsVirtualKey(Qt::Key_F1, Qt::NoModifier), 112);
-    EXPECT_EQ(windowsVirtualKey(Qt::Key_F12, Qt::NoModifier), 123);
-}
+namespace {
+struct KeyCode {
+    int key;
+    Qt::KeyboardModifiers modifiers;
+    int code;
+};
+constexpr auto none = Qt::NoModifier, shift = Qt::ShiftModifier, ctrl = Qt::ControlModifier,
+               pad = Qt::KeypadModifier;
+} // namespace
 
-TEST(VirtualKeys, PunctuationGivesTheKeyCodeNotTheCharacter) {
-    EXPECT_EQ(windowsVirtualKey(Qt::Key_Period, Qt::NoModifier), 190);
-    EXPECT_EQ(windowsVirtualKey(Qt::Key_Greater, Qt::ShiftModifier), 190);
-    EXPECT_EQ(windowsVirtualKey(Qt::Key_Comma, Qt::NoModifier), 188);
-    EXPECT_EQ(windowsVirtualKey(Qt::Key_Minus, Qt::NoModifier), 189);
-    EXPECT_EQ(windowsVirtualKey(Qt::Key_Slash, Qt::NoModifier), 191);
-    EXPECT_EQ(windowsVirtualKey(Qt::Key_Semicolon, Qt::NoModifier), 186);
-    EXPECT_EQ(windowsVirtualKey(Qt::Key_Apostrophe, Qt::NoModifier), 222);
-    EXPECT_EQ(windowsVirtualKey(Qt::Key_BracketLeft, Qt::NoModifier), 219);
-}
-
-TEST(VirtualKeys, KeypadKeysHaveTheirOwnCodes) {
-    EXPECT_EQ(windowsVirtualKey(Qt::Key_0, Qt::KeypadModifier), 0x60);
-    EXPECT_EQ(windowsVirtualKey(Qt::Key_7, Qt::KeypadModifier), 0x67);
-    EXPECT_EQ(windowsVirtualKey(Qt::Key_Plus, Qt::KeypadModifier), 107);
-    EXPECT_EQ(windowsVirtualKey(Qt::Key_Minus, Qt::KeypadModifier), 109);
-    EXPECT_EQ(windowsVirtualKey(Qt::Key_Period, Qt::KeypadModifier), 110);
-    EXPECT_EQ(windowsVirtualKey(Qt::Key_Asterisk, Qt::KeypadModifier), 106);
-    EXPECT_EQ(windowsVirtualKey(Qt::Key_Slash, Qt::KeypadModifier), 111);
-    // Without NumLock the keypad types navigation keys, which have the ordinary codes.
-    EXPECT_EQ(windowsVirtualKey(Qt::Key_Home, Qt::KeypadModifier), 36);
-    EXPECT_EQ(windowsVirtualKey(Qt::Key_Clear, Qt::KeypadModifier), 12);
+// The code of the key, not of the character it types: shift+1 is still the 1 key, the full stop's key is
+// 190 whether it types "." or ">"; the keypad keys have codes of their own, but without NumLock it types
+// navigation keys, which have the ordinary codes.
+TEST(VirtualKeys, EachKeyGivesItsWindowsKeyCode) {
+    // clang-format off
+    for (const KeyCode& k : std::initializer_list<KeyCode>{
+        {Qt::Key_I, none, 0x49}, {Qt::Key_A, shift, 0x41}, {Qt::Key_Z, ctrl, 0x5A}, {Qt::Key_0, none, 0x30},
+        {Qt::Key_9, none, 0x39}, {Qt::Key_Exclam, shift, 0x31}, {Qt::Key_Return, none, 13},
+        {Qt::Key_Enter, pad, 13}, {Qt::Key_Backspace, none, 8}, {Qt::Key_Space, none, 32},
+        {Qt::Key_Shift, shift, 16}, {Qt::Key_Control, ctrl, 17}, {Qt::Key_Left, none, 37},
+        {Qt::Key_Down, none, 40}, {Qt::Key_F1, none, 112}, {Qt::Key_F12, none, 123},
+        // Punctuation
+        {Qt::Key_Period, none, 190}, {Qt::Key_Greater, shift, 190}, {Qt::Key_Comma, none, 188},
+        {Qt::Key_Minus, none, 189}, {Qt::Key_Slash, none, 191}, {Qt::Key_Semicolon, none, 186},
+        {Qt::Key_Apostrophe, none, 222}, {Qt::Key_BracketLeft, none, 219},
+        // The keypad
+        {Qt::Key_0, pad, 0x60}, {Qt::Key_7, pad, 0x67}, {Qt::Key_Plus, pad, 107}, {Qt::Key_Minus, pad, 109},
+        {Qt::Key_Period, pad, 110}, {Qt::Key_Asterisk, pad, 106}, {Qt::Key_Slash, pad, 111},
+        {Qt::Key_Home, pad, 36}, {Qt::Key_Clear, pad, 12}
+    })
+        EXPECT_EQ(windowsVirtualKey(k.key, k.modifiers), k.code) << "key " << std::hex << k.key;
+    // clang-format on
 }
 
 TEST(VirtualKeys, KeysWithoutAWindowsCodeSendNothing) {
@@ -94,70 +85,51 @@ QList<int> codes(KeyboardLayout Layout, int Key, quint32 KeyCode, Qt::KeyboardMo
 using Codes = QList<int>;
 } // namespace
 
-TEST(LayoutKeys, GermanKeysSendTheirWindowsCodesWhateverTheyType) {
-    const auto de = KeyboardLayout::German;
-    EXPECT_EQ(codes(de, Qt::Key_Z, XY), Codes{0x5A}); // QWERTZ: Z where US has Y
-    EXPECT_EQ(codes(de, Qt::Key_Y, XZ), Codes{0x59});
-    EXPECT_EQ(codes(de, Qt::Key_ssharp, XMinus), Codes{0xDB});
-    EXPECT_EQ(codes(de, Qt::Key_Udiaeresis, XBracketL), Codes{0xBA});
-    EXPECT_EQ(codes(de, Qt::Key_Plus, XBracketR), Codes{0xBB});
-    EXPECT_EQ(codes(de, Qt::Key_Odiaeresis, XSemicolon), Codes{0xC0});
-    EXPECT_EQ(codes(de, Qt::Key_Adiaeresis, XApostrophe), Codes{0xDE});
-    EXPECT_EQ(codes(de, Qt::Key_Dead_Circumflex, XGrave), Codes{0xDC}); // a dead key has a code too
-    EXPECT_EQ(codes(de, Qt::Key_Dead_Acute, XEqual), Codes{0xDD});
-    EXPECT_EQ(codes(de, Qt::Key_NumberSign, XBackslash), Codes{0xBF});
-    EXPECT_EQ(codes(de, Qt::Key_Minus, XSlash), Codes{0xBD});
-    EXPECT_EQ(codes(de, Qt::Key_Less, XIsoExtra), Codes{0xE2});
-    EXPECT_EQ(codes(de, Qt::Key_Period, XPeriod), Codes{0xBE});
-    // Shifted digits and AltGr combinations are still their keys.
-    EXPECT_EQ(codes(de, Qt::Key_Slash, X7, Qt::ShiftModifier), Codes{0x37});
-    EXPECT_EQ(codes(de, Qt::Key_QuoteDbl, X2, Qt::ShiftModifier), Codes{0x32});
-    EXPECT_EQ(codes(de, Qt::Key_At, XQ, Qt::GroupSwitchModifier), Codes{0x51});
-    EXPECT_EQ(codes(de, Qt::Key_BraceLeft, X7, Qt::GroupSwitchModifier), Codes{0x37});
-    EXPECT_EQ(codes(de, Qt::Key_Backslash, XMinus, Qt::GroupSwitchModifier), Codes{0xDB});
-}
-
-TEST(LayoutKeys, FrenchKeysSendTheirWindowsCodesWhateverTheyType) {
-    const auto fr = KeyboardLayout::French;
-    EXPECT_EQ(codes(fr, Qt::Key_A, XQ), Codes{0x41}); // AZERTY
-    EXPECT_EQ(codes(fr, Qt::Key_Z, XW), Codes{0x5A});
-    EXPECT_EQ(codes(fr, Qt::Key_Q, XA), Codes{0x51});
-    EXPECT_EQ(codes(fr, Qt::Key_W, XZ), Codes{0x57});
-    EXPECT_EQ(codes(fr, Qt::Key_M, XSemicolon), Codes{0x4D});
-    // The digit row types symbols unshifted and is still the digit keys.
-    EXPECT_EQ(codes(fr, Qt::Key_Ampersand, X1), Codes{0x31});
-    EXPECT_EQ(codes(fr, Qt::Key_Eacute, X2), Codes{0x32});
-    EXPECT_EQ(codes(fr, Qt::Key_Agrave, X0), Codes{0x30});
-    EXPECT_EQ(codes(fr, Qt::Key_At, X0, Qt::GroupSwitchModifier), Codes{0x30});
-    EXPECT_EQ(codes(fr, Qt::Key_ParenRight, XMinus), Codes{0xDB});
-    EXPECT_EQ(codes(fr, Qt::Key_Equal, XEqual), Codes{0xBB});
-    EXPECT_EQ(codes(fr, Qt::Key_Dead_Circumflex, XBracketL), Codes{0xDD});
-    EXPECT_EQ(codes(fr, Qt::Key_Dollar, XBracketR), Codes{0xBA});
-    EXPECT_EQ(codes(fr, Qt::Key_Ugrave, XApostrophe), Codes{0xC0});
-    EXPECT_EQ(codes(fr, Qt::Key_twosuperior, XGrave), Codes{0xDE});
-    EXPECT_EQ(codes(fr, Qt::Key_Asterisk, XBackslash), Codes{0xDC});
-    EXPECT_EQ(codes(fr, Qt::Key_Comma, XM), Codes{0xBC});
-    EXPECT_EQ(codes(fr, Qt::Key_Semicolon, XComma), Codes{0xBE});
-    EXPECT_EQ(codes(fr, Qt::Key_Period, XComma, Qt::ShiftModifier), Codes{0xBE});
-    EXPECT_EQ(codes(fr, Qt::Key_Colon, XPeriod), Codes{0xBF});
-    EXPECT_EQ(codes(fr, Qt::Key_Exclam, XSlash), Codes{0xDF});
-    EXPECT_EQ(codes(fr, Qt::Key_Less, XIsoExtra), Codes{0xE2});
-}
-
-TEST(LayoutKeys, UkAndUsKeysFollowTheirOwnTables) {
-    const auto uk = KeyboardLayout::Uk, us = KeyboardLayout::Us;
-    EXPECT_EQ(codes(uk, Qt::Key_Apostrophe, XApostrophe), Codes{0xC0});
-    EXPECT_EQ(codes(uk, Qt::Key_QuoteLeft, XGrave), Codes{0xDF});
-    EXPECT_EQ(codes(uk, Qt::Key_NumberSign, XBackslash), Codes{0xDE});
-    EXPECT_EQ(codes(uk, Qt::Key_Backslash, XIsoExtra), Codes{0xDC});
-    EXPECT_EQ(codes(uk, Qt::Key_sterling, X3, Qt::ShiftModifier), Codes{0x33});
-    EXPECT_EQ(codes(uk, Qt::Key_Z, XZ), Codes{0x5A});
-    EXPECT_EQ(codes(us, Qt::Key_Apostrophe, XApostrophe), Codes{0xDE});
-    EXPECT_EQ(codes(us, Qt::Key_QuoteLeft, XGrave), Codes{0xC0});
-    EXPECT_EQ(codes(us, Qt::Key_Backslash, XBackslash), Codes{0xDC});
-    EXPECT_EQ(codes(us, Qt::Key_Colon, XSemicolon, Qt::ShiftModifier), Codes{0xBA});
-    EXPECT_EQ(codes(us, Qt::Key_Y, XY), Codes{0x59});
-    EXPECT_EQ(codes(us, Qt::Key_Less, XIsoExtra), Codes{0xE2});
+// QWERTZ has Z where US has Y, AZERTY's digit row types symbols unshifted and is still the digit keys; a
+// dead key has a code too; shifted digits and AltGr combinations are still their keys.
+TEST(LayoutKeys, EachLayoutsKeysSendTheirWindowsCodesWhateverTheyType) {
+    const auto de = KeyboardLayout::German, fr = KeyboardLayout::French, uk = KeyboardLayout::Uk,
+               us = KeyboardLayout::Us;
+    constexpr auto altgr = Qt::GroupSwitchModifier;
+    struct Case {
+        KeyboardLayout layout;
+        int key;
+        quint32 keyCode;
+        Qt::KeyboardModifiers modifiers;
+        int code;
+    };
+    // clang-format off
+    for (const Case& c : std::initializer_list<Case>{
+        {de, Qt::Key_Z, XY, none, 0x5A}, {de, Qt::Key_Y, XZ, none, 0x59},
+        {de, Qt::Key_ssharp, XMinus, none, 0xDB}, {de, Qt::Key_Udiaeresis, XBracketL, none, 0xBA},
+        {de, Qt::Key_Plus, XBracketR, none, 0xBB}, {de, Qt::Key_Odiaeresis, XSemicolon, none, 0xC0},
+        {de, Qt::Key_Adiaeresis, XApostrophe, none, 0xDE}, {de, Qt::Key_Dead_Circumflex, XGrave, none, 0xDC},
+        {de, Qt::Key_Dead_Acute, XEqual, none, 0xDD}, {de, Qt::Key_NumberSign, XBackslash, none, 0xBF},
+        {de, Qt::Key_Minus, XSlash, none, 0xBD}, {de, Qt::Key_Less, XIsoExtra, none, 0xE2},
+        {de, Qt::Key_Period, XPeriod, none, 0xBE}, {de, Qt::Key_Slash, X7, shift, 0x37},
+        {de, Qt::Key_QuoteDbl, X2, shift, 0x32}, {de, Qt::Key_At, XQ, altgr, 0x51},
+        {de, Qt::Key_BraceLeft, X7, altgr, 0x37}, {de, Qt::Key_Backslash, XMinus, altgr, 0xDB},
+        {fr, Qt::Key_A, XQ, none, 0x41}, {fr, Qt::Key_Z, XW, none, 0x5A}, {fr, Qt::Key_Q, XA, none, 0x51},
+        {fr, Qt::Key_W, XZ, none, 0x57}, {fr, Qt::Key_M, XSemicolon, none, 0x4D},
+        {fr, Qt::Key_Ampersand, X1, none, 0x31}, {fr, Qt::Key_Eacute, X2, none, 0x32},
+        {fr, Qt::Key_Agrave, X0, none, 0x30}, {fr, Qt::Key_At, X0, altgr, 0x30},
+        {fr, Qt::Key_ParenRight, XMinus, none, 0xDB}, {fr, Qt::Key_Equal, XEqual, none, 0xBB},
+        {fr, Qt::Key_Dead_Circumflex, XBracketL, none, 0xDD}, {fr, Qt::Key_Dollar, XBracketR, none, 0xBA},
+        {fr, Qt::Key_Ugrave, XApostrophe, none, 0xC0}, {fr, Qt::Key_twosuperior, XGrave, none, 0xDE},
+        {fr, Qt::Key_Asterisk, XBackslash, none, 0xDC}, {fr, Qt::Key_Comma, XM, none, 0xBC},
+        {fr, Qt::Key_Semicolon, XComma, none, 0xBE}, {fr, Qt::Key_Period, XComma, shift, 0xBE},
+        {fr, Qt::Key_Colon, XPeriod, none, 0xBF}, {fr, Qt::Key_Exclam, XSlash, none, 0xDF},
+        {fr, Qt::Key_Less, XIsoExtra, none, 0xE2}, {uk, Qt::Key_Apostrophe, XApostrophe, none, 0xC0},
+        {uk, Qt::Key_QuoteLeft, XGrave, none, 0xDF}, {uk, Qt::Key_NumberSign, XBackslash, none, 0xDE},
+        {uk, Qt::Key_Backslash, XIsoExtra, none, 0xDC}, {uk, Qt::Key_sterling, X3, shift, 0x33},
+        {uk, Qt::Key_Z, XZ, none, 0x5A}, {us, Qt::Key_Apostrophe, XApostrophe, none, 0xDE},
+        {us, Qt::Key_QuoteLeft, XGrave, none, 0xC0}, {us, Qt::Key_Backslash, XBackslash, none, 0xDC},
+        {us, Qt::Key_Colon, XSemicolon, shift, 0xBA}, {us, Qt::Key_Y, XY, none, 0x59},
+        {us, Qt::Key_Less, XIsoExtra, none, 0xE2}
+    })
+        EXPECT_EQ(codes(c.layout, c.key, c.keyCode, c.modifiers), Codes{c.code})
+            << "layout " << int(c.layout) << " key code " << c.keyCode;
+    // clang-format on
 }
 
 TEST(LayoutKeys, KeysOutsideTheTypingBlockAndAltGr) {

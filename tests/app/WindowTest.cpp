@@ -76,21 +76,6 @@ TEST_F(Window, EveryControlHasItsNameAndEveryEditItsLabel) {
     EXPECT_EQ(window->cbExpertMode2->text(), "Expert Mode 2");
 }
 
-TEST_F(Window, SelectorEnablesThePanels) {
-    startConsole();
-    auto choose = [&](int item) { click(window->rgSelectionItems->button(item)); };
-    choose(1);
-    EXPECT_FALSE(window->gbSpectroGraph1->isEnabled());
-    EXPECT_TRUE(window->gbSpectroGraph2->isEnabled());
-    EXPECT_FALSE(window->btnMove1->isEnabled()); // a disabled panel disables its controls
-    choose(2);
-    EXPECT_TRUE(window->gbSpectroGraph1->isEnabled());
-    EXPECT_TRUE(window->gbSpectroGraph2->isEnabled());
-    choose(0);
-    EXPECT_TRUE(window->gbSpectroGraph1->isEnabled());
-    EXPECT_FALSE(window->gbSpectroGraph2->isEnabled());
-}
-
 TEST_F(Window, LogPaneEmptiesAtItsTenThousandAndFirstLineWhileTheFileKeepsEveryLine) {
     startConsole();
     // Other runs write to the same daily file: this run's lines carry a mark of their own.
