@@ -103,9 +103,11 @@ TEST_F(FaultDrill, AFaultMetByTheLogsOwnTimedFlushIsToldAtTheNextLine) {
         GTEST_SKIP() << "no /dev/full here";
     startConsole(3);
     keepLogHere();
-    // Nothing of the start left waiting whose own flush could come between the steps below; the disk is
-    // full before the line comes, so only the line's timed flush can meet it, however slow this machine.
+    // The log looks at what its path names once a second. Nothing of the start is left waiting, and the
+    // second of the last look is over, so the line's own timed flush is the one that looks and meets the
+    // full disk. (A timer of the start that came within that second would write to the moved file.)
     window->LogFile->Flush();
+    QTest::qWait(1100);
     const QString path = logPath();
     ASSERT_TRUE(QFile::rename(path, logDir.filePath("before-the-fault.txt")));
     ASSERT_EQ(::symlink("/dev/full", QFile::encodeName(path).constData()), 0);
