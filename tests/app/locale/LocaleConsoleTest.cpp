@@ -22,12 +22,6 @@ QString shown(const char* Number) {
     return QString::fromLatin1(Number).replace(u'.', expectedSeparator());
 }
 
-void commit(QLineEdit* Edit, const QString& Text) {
-    Edit->setText(Text);
-    QKeyEvent press(QEvent::KeyPress, Qt::Key_Return, Qt::NoModifier);
-    QCoreApplication::sendEvent(Edit, &press);
-}
-
 class LocaleConsole : public ConsoleFixture {
 protected:
     void startAt(double Wavelength) {
