@@ -276,6 +276,25 @@ class ConsoleCase(unittest.TestCase):
         self.events.append(e)
         return e
 
+    def live(self, device=None):
+        """Returns once the subscriptions made so far deliver what is pushed. Tango does not promise the events
+        pushed just after subscribe_event returns: a client's first subscription may still be joining the
+        server's event channel, and an event pushed then is not sent to it. The subscriptions reach the server
+        in order, so a configuration event that is pushed after them (by rewriting an attribute's configuration
+        unchanged) and received shows them all in place."""
+        device = device or self.dev
+        received = []
+        probe = device.subscribe_event("ScanPaused", tango.EventType.ATTR_CONF_EVENT, received.append)
+        config = device.get_attribute_config("ScanPaused")
+        try:
+            end = time.monotonic() + WAIT
+            while len(received) < 2 and time.monotonic() < end:  # the first is the read at the subscription
+                device.set_attribute_config(config)
+                wait_until(lambda: len(received) >= 2, 0.2)
+            self.assertGreaterEqual(len(received), 2, "no configuration event came back")
+        finally:
+            device.unsubscribe_event(probe)
+
     def connect(self, device=None):
         device = device or self.dev
         device.Connect()
@@ -291,8 +310,9 @@ class ConnectAndMove(ConsoleCase):
     def test_connect_then_move(self):
         self.assertEqual(self.dev.state(), tango.DevState.OFF)
         states = self.subscribe("State")
+        self.live()
         self.connect()
-        self.assertIn(tango.DevState.INIT, states.seen())
+        self.assertTrue(states.wait_for(tango.DevState.INIT), states.seen())
         self.assertEqual(self.dev.ControllerName, "ORVANE-SIM-1")
         self.assertEqual(self.dev.Port, "COM3")
         self.assertEqual(list(self.dev.Grooves), [1200, 600])
@@ -302,6 +322,7 @@ class ConnectAndMove(ConsoleCase):
 
         wavelength = self.subscribe("Wavelength")
         status = self.subscribe("Status")
+        self.live()
         self.dev.Move(532.5)
         self.assertTrue(wavelength.wait_for(532.5), wavelength.seen())
         self.assertTrue(wait_state(self.dev, tango.DevState.ON))
@@ -342,6 +363,7 @@ class Scan(ConsoleCase):
         self.connect()
         points = self.subscribe("ScanPoint")
         states = self.subscribe("State")
+        self.live()
         self.dev.StartScan([500, 510, 5, 0.3, 2])
         self.assertTrue(states.wait_for(tango.DevState.RUNNING))
         self.assertEqual(self.dev.ScanPoints, 3)
@@ -407,6 +429,7 @@ class DisconnectAndHangup(ConsoleCase):
     def test_off_then_fault(self):
         self.connect()
         states = self.subscribe("State")
+        self.live()
         self.dev.Disconnect()
         self.assertTrue(states.wait_for(tango.DevState.OFF))
         self.assertEqual(self.dev.status(), "Disconnect comm.")
@@ -572,6 +595,7 @@ class ManyClients(ConsoleCase):
         # The console goes on serving the others, and pushes to a subscriber that is gone do no harm.
         self.connect()
         wavelength = self.subscribe("Wavelength")
+        self.live()
         self.dev.Move(555.0)
         self.assertTrue(wavelength.wait_for(555.0))
 
@@ -688,6 +712,7 @@ class EventsThatLast(ConsoleCase):
         changes = {name: self.subscribe(name) for name in ["State", "Status", *ATTRIBUTES]}
         archives = {name: self.subscribe(name, kind=tango.EventType.ARCHIVE_EVENT)
                     for name in ("Wavelength", "State", "ScanPoint")}
+        self.live()
         form = TaurusForm(f"tango-nodb://127.0.0.1:{self.console.port}/orvane/spectrograph/1/", self.console.dir)
         try:
             # 61 points a second apart: a minute and more, past the 10 to 20 s after which a lost heartbeat
@@ -751,6 +776,7 @@ class Properties(ConsoleCase):
             self.assertEqual(self.dev.read_attribute(name).quality, tango.AttrQuality.ATTR_VALID, name)
 
         qualities = self.subscribe("Wavelength")
+        self.live()
         self.connect()
         value = self.dev.read_attribute("Wavelength")
         self.assertEqual((value.value, value.quality), (500.0, tango.AttrQuality.ATTR_VALID))
